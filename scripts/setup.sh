@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, when it is missing. Quiet when
+# everything is already there. Debian packages, as root (or through sudo).
+set -euo pipefail
+
+packages=(g++ g++-multilib cmake make googletest libbenchmark-dev libpng-dev binutils file)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
