@@ -1,0 +1,67 @@
+// Transition tables of the paper-path status machine (Part 4.1), exported
+// whole. Rows are (from-state, to-state, result, 0); an operation's list runs
+// from its offset up to and including the first row whose from-state is -1.
+#include "qxdro316_inner.h"
+
+#include <cstddef>
+
+namespace {
+constexpr int16_t E = -1;     // end mark in the from- and to-state columns
+constexpr int16_t R = -256;   // end row result: refused in this state
+}  // namespace
+
+extern "C" {
+
+constexpr int16_t CutPaperOffset[11] = {0, 2, 4, 5, 7, 9, 13, 16, 21, 21, 19};
+
+constexpr int16_t CutPaperTable[22][4] = {
+    {0, 1, 0, 0}, {E, E, R, 0},                               // 0:  op 0
+    {1, 2, 0, 0}, {E, E, R, 0},                               // 2:  op 1 OutputInitTwo
+    {E, E, R, 0},                                             // 4:  op 2
+    {2, 3, 0, 0}, {E, E, R, 0},                               // 5:  op 3 OutputInitPart
+    {3, 4, 0, 0}, {E, E, R, 0},                               // 7:  op 4 OutputProduce(Two)
+    {4, 3, 0, 0}, {5, 6, 0, 0}, {7, 2, 0, 0}, {E, E, R, 0},   // 9:  op 5 OutputComplete
+    {3, 7, 0, 0}, {6, 7, 0, 0}, {E, E, R, 0},                 // 13: op 6 OutputFlush
+    {3, 5, 0, 0}, {6, 5, 0, 0}, {E, E, R, 0},                 // 16: op 7
+    {2, 0, 0, 0}, {E, E, R, 0},                               // 19: op 10
+    {E, E, -1, 0},                                            // 21: ops 8 and 9
+};
+
+constexpr int16_t BannerPaperOffset[11] = {0, 2, 4, 5, 7, 9, 15, 18, 21, 24, 27};
+
+constexpr int16_t BannerPaperTable[31][4] = {
+    {8, 9, 0, 0}, {E, E, R, 0},                                // 0:  op 0
+    {9, 10, 0, 0}, {E, E, R, 0},                               // 2:  op 1 OutputInitTwo
+    {E, E, R, 0},                                              // 4:  op 2
+    {10, 11, 0, 0}, {E, E, R, 0},                              // 5:  op 3 OutputInitPart
+    {11, 12, 0, 0}, {E, E, R, 0},                              // 7:  op 4 OutputProduce(Two)
+    {12, 11, 0, 0}, {13, 14, 0, 0}, {15, 10, 0, 0},            // 9:  op 5 OutputComplete
+    {17, 18, 0, 0}, {16, 19, 0, 0}, {E, E, R, 0},
+    {10, 16, 0, 0}, {18, 16, 0, 0}, {E, E, R, 0},              // 15: op 6 OutputFlush
+    {10, 17, 0, 0}, {18, 17, 0, 0}, {E, E, R, 0},              // 18: op 7
+    {11, 15, 0, 0}, {14, 15, 0, 0}, {E, E, R, 0},              // 21: op 8 OutputFormFeed
+    {11, 13, 0, 0}, {14, 13, 0, 0}, {E, E, R, 0},              // 24: op 9
+    {9, 8, 0, 0}, {19, 8, 0, 0}, {E, E, R, 0},                 // 27: op 10
+    {E, E, -1, 0},                                             // 30: no operation
+};
+
+}  // extern "C"
+
+namespace {
+
+// Every list starts inside its table and reaches an end row before the table ends.
+template <size_t Rows>
+constexpr bool listsEnd(const int16_t (&table)[Rows][4], const int16_t (&offset)[11]) {
+    for (int16_t start : offset) {
+        if (start < 0 || static_cast<size_t>(start) >= Rows) return false;
+        size_t r = static_cast<size_t>(start);
+        while (r < Rows && table[r][0] != -1) ++r;
+        if (r == Rows) return false;
+    }
+    return table[Rows - 1][0] == -1 && table[Rows - 1][2] == -1;
+}
+
+}  // namespace
+
+static_assert(listsEnd(CutPaperTable, CutPaperOffset));
+static_assert(listsEnd(BannerPaperTable, BannerPaperOffset));
