@@ -1,4 +1,4 @@
-// Print-mode configuration (Part 3.1): code mappings, the two override rules
+// Print-mode configuration: code mappings, the two override rules
 // and the lookups into PrintModeTable and ColorBitTable. Codes are compared as
 // int16. A print head index outside 0..2 or a plane index outside 0..6 reads
 // no table and gives 0 (unsupported).

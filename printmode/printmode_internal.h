@@ -1,4 +1,4 @@
-// Print-mode configuration internals (Part 3.1): table geometry and the plane
+// Print-mode configuration internals: table geometry and the plane
 // counts of each plane mode, shared by the lookups and the table checks.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Print-mode tables (Part 3.1), exported whole: PrintModeTable holds the
+// Print-mode tables, exported whole: PrintModeTable holds the
 // plane mode of every (print head, quality index, media class), ColorBitTable
 // the pattern type (high four bits) and bits per pixel (low four bits) of
 // every output plane. printmode.cpp checks them against the stated rules.
@@ -245,7 +245,7 @@ namespace {
 
 using namespace qx::printmode;
 
-// The rules the text states for the two tables.
+// The rules the two tables follow.
 constexpr bool tablesFollowTheRules() {
     for (int h = 0; h < kHeads; ++h) {
         for (int q = 0; q < kQualities; ++q) {
@@ -270,6 +270,6 @@ constexpr bool tablesFollowTheRules() {
     return true;
 }
 
-static_assert(tablesFollowTheRules(), "print-mode tables break a rule of Part 3.1");
+static_assert(tablesFollowTheRules(), "print-mode tables break one of their rules");
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Paper-path status machine (Part 4.1). Every function takes the address of
+// Paper-path status machine. Every function takes the address of
 // the handle variable of the job's StatusRecord; a null address or a null
 // handle is a missing record (-1).
 #include "qxdro316_inner.h"

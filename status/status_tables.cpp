@@ -1,4 +1,4 @@
-// Transition tables of the paper-path status machine (Part 4.1), exported
+// Transition tables of the paper-path status machine, exported
 // whole. Rows are (from-state, to-state, result, 0); an operation's list runs
 // from its offset up to and including the first row whose from-state is -1.
 #include "qxdro316_inner.h"

@@ -1,4 +1,4 @@
-// Byte-data utilities (Part 6.2): byte-order check, in-place swap,
+// Byte-data utilities: byte-order check, in-place swap,
 // overlap-safe copy, fill and equality test. Word moves go through 4-byte
 // memcpy so the code has no aliasing or alignment undefined behaviour; the
 // compiler turns each into a single 32-bit load or store.

@@ -1,4 +1,4 @@
-// Handles and memory blocks (Part 6.1). A handle is the address of a
+// Handles and memory blocks. A handle is the address of a
 // zero-filled calloc block; locking yields the handle itself. calloc and free
 // are the only platform calls of the library (tests wrap exactly these two).
 #include "qxdro316.h"

@@ -1,4 +1,4 @@
-// Exported version strings (Part 6.1). The header's extern declarations give
+// Exported version strings. The header's extern declarations give
 // these const arrays external linkage; the sizes include the NUL.
 #include "qxdro316.h"
 

@@ -1,6 +1,6 @@
-// Tests of the print-mode configuration (Part 3.1). The expected values come
-// from a restatement of the text's rules in this file: the plane-mode table as
-// per-quality rules, the non-zero plane bytes as the text's compact row list,
+// Tests of the print-mode configuration. The expected values come
+// from an independent restatement of the rules in this file: the plane-mode table as
+// per-quality rules, the non-zero plane bytes as a compact row list,
 // the override rules and the band-height rules. Every combination of head,
 // quality, media, colour and composite codes is swept against it.
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@
 
 namespace {
 
-// ---- The text, restated ---------------------------------------------------------
+// ---- The rules, restated independently ---------------------------------------------------------
 
 int refQuality(int code) {
     switch (static_cast<int16_t>(code)) {
@@ -67,7 +67,7 @@ int refTableMode(int h, int q, int m) {
     return -1;
 }
 
-// The text's list of non-zero ColorBitTable rows: (h, q, media classes, bytes).
+// The non-zero ColorBitTable rows: (h, q, media classes, bytes).
 struct BitRow {
     int h, q;
     std::vector<int> media;
@@ -311,7 +311,7 @@ TEST(PrintModeGuards, HeadAndPlaneIndexOutOfRange) {
     EXPECT_EQ(IsTglType(5, 0, 0, 0, 0, nullptr), 0);
 }
 
-// ---- The text's edge cases --------------------------------------------------------------------
+// ---- Edge cases --------------------------------------------------------------------
 
 std::string depths(int quality, int media, int color, int composite, const OutputContext *ctx, int n) {
     std::string s;

@@ -1,5 +1,5 @@
-// Tests of the paper-path status machine (Part 4.1). The expected transitions
-// are restated here from the text's "Operation numbers" table as (op, from, to)
+// Tests of the paper-path status machine. The expected transitions
+// are restated here from the operation table of the status machine as (op, from, to)
 // lists, independent of the exported row arrays, and every operation -1..11 is
 // checked in every state 0..19 of both tables.
 #include <gtest/gtest.h>
@@ -165,7 +165,7 @@ TEST(StatusTable, OperationComparedAsInt16) {
     EXPECT_EQ(r.state(), 2);
 }
 
-TEST(StatusTable, SpecEdgeCases) {
+TEST(StatusTable, DocumentedEdgeCases) {
     Record r;
     r.put(7, 0);
     EXPECT_EQ(SetCurrentStatus(&r.h, 5), 0);

@@ -161,7 +161,7 @@ TEST(CheckEndian, EveryPairOfCodes) {
 
 // ---- Swap ---------------------------------------------------------------------
 
-TEST(SwapData, SpecExamples) {
+TEST(SwapData, WorkedExamples) {
     uint8_t b[4] = {1, 2, 3, 4};
     QXVSSwapData(b, 2, 2);
     EXPECT_EQ(hex(b, 4), "02 01 04 03");
@@ -209,7 +209,7 @@ void referenceCopy(const uint8_t *s, uint8_t *d, int32_t n) {
     for (int32_t i = 0; i < n; ++i) d[i] = tmp[static_cast<size_t>(i)];
 }
 
-TEST(CopyData, SpecExamples) {
+TEST(CopyData, WorkedExamples) {
     char t[] = "abcde";
     QXVSCopyData(t, t + 1, 4);
     EXPECT_STREQ(t, "aabcd");
@@ -268,7 +268,7 @@ TEST(CopyData, EveryAlignmentSeparateBuffers) {
 
 // ---- Fill ---------------------------------------------------------------------
 
-TEST(SetData, SpecExample) {
+TEST(SetData, WorkedExample) {
     alignas(4) uint8_t b[16];
     std::memset(b, 0x11, sizeof b);
     QXVSSetData(b + 1, 0xAB, 10);
