@@ -1,0 +1,183 @@
+// The printer command stream: every command byte the library emits comes
+// from the constant command template. A finished band goes out as list items
+// pointing at the plane buffers themselves; plane data is never copied.
+#include <cstring>
+
+#include "output_internal.h"
+
+namespace {
+
+// ESC ( letter, 16-bit little-endian parameter length, parameters.
+constexpr uint8_t CommandTemplate[84] = {
+    0x1B, 0x28, 0x4A, 0x01, 0x00,                                            //  0 band height (value follows)
+    0x1B, 0x28, 0x49, 0x01, 0x00, 0x01,                                      //  5 ESC ( I
+    0x1B, 0x28, 0x4C, 0x07, 0x00, 0x43, 0x4D, 0x59, 0x4B, 0xC3, 0xCD, 0xD9,  // 11 select C M Y K c m y
+    0x1B, 0x28, 0x4C, 0x06, 0x00, 0x43, 0x4D, 0x59, 0xC3, 0xCD, 0xD9,        // 23 select C M Y c m y
+    0x1B, 0x28, 0x4C, 0x04, 0x00, 0x43, 0x4D, 0x59, 0x4B,                    // 34 select C M Y K
+    0x1B, 0x28, 0x4C, 0x03, 0x00, 0xC3, 0xCD, 0xD9,                          // 43 select c m y
+    0x1B, 0x28, 0x4C, 0x03, 0x00, 0x43, 0x4D, 0x59,                          // 51 select C M Y
+    0x1B, 0x28, 0x4C, 0x01, 0x00, 0x4B,                                      // 59 select K
+    0x1B, 0x28, 0x65, 0x02, 0x00, 0x00, 0x00,                                // 65 raster skip (count follows)
+    0x1B, 0x28, 0x46, 0x00, 0x00,                                            // 72 raster-line command, empty
+    0x1B, 0x28, 0x62, 0x01, 0x00, 0x01,                                      // 77 set-up command
+    0x00,
+};
+
+constexpr int kBandHeightCmd = 0;
+constexpr int kBandHeightCmdBytes = 5;
+constexpr int kModeCmd = 5;
+constexpr int kModeCmdBytes = 6;
+constexpr int kSkipCmd = 65;
+constexpr int kSkipCmdHead = 5;
+constexpr int kSetupCmd = 77;
+constexpr int kSetupCmdBytes = 6;
+
+struct ColourSelect {
+    int offset;
+    int bytes;
+};
+
+constexpr ColourSelect kSelectK = {59, 6};
+
+// The colour-select command that names every plane of a mode.
+constexpr ColourSelect allPlanesSelect(int planeMode) {
+    switch (planeMode) {
+        case 2: return {51, 8};
+        case 3:
+        case 4: return {43, 8};
+        case 5: return {34, 9};
+        case 6:
+        case 7: return {23, 11};
+        case 8:
+        case 9: return {11, 12};
+        default: return {0, 0};
+    }
+}
+
+uint8_t *put(uint8_t *dst, int offset, int bytes) {
+    std::memcpy(dst, CommandTemplate + offset, static_cast<size_t>(bytes));
+    return dst + bytes;
+}
+
+enum Selection : int16_t { kNoInk = 0, kKOnly = 1, kAllPlanes = 2 };
+
+// Resets the blank slots of the band and says which planes carry ink.
+int16_t blankTest(OutputContext *ctx, BCB **blocks) {
+    const int k = getPosition_K(ctx->planeMode);
+    const int32_t emptyBand = ctx->bandHeight / ctx->bcbSlots;
+    int16_t s = kNoInk;
+    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+        for (int j = 0; j < ctx->bcbSlots; ++j) {
+            BCB *b = blocks[p];
+            const int32_t len = qxout::commandLength(b->start[j]);
+            if (len == emptyBand || len == 0 || ctx->planeFlag[p] == 1) {
+                qxout::emptySlot(b, j);
+            } else if (p == k) {
+                if (s == kNoInk) s = kKOnly;
+            } else {
+                s = kAllPlanes;
+            }
+        }
+        ctx->planeFlag[p] = 0;
+    }
+    return s;
+}
+
+// Lists a command block whose slot 0 holds bytes.
+int listCommandBlock(OutputContext *ctx, BCB *block) {
+    const int32_t len = static_cast<int32_t>(block->cur[0] - block->start[0]);
+    return len > 0 ? qxout::appendListItem(ctx, block->handle[0], len) : 0;
+}
+
+// Skip commands for the pending blank bands, then the colour select when the
+// selection changed. A block takes at most 583 skip commands; more go on in
+// further blocks, the colour select after the last skip command.
+int writeBandCommands(OutputContext *ctx, int16_t s) {
+    const ColourSelect select = s == kKOnly ? kSelectK : allPlanesSelect(ctx->planeMode);
+    const bool needSelect = s != ctx->lastColorSel && select.bytes > 0;
+    if (ctx->pendingSkip <= 0 && !needSelect) return 0;
+
+    BCB *block = GetFreeBCB(&ctx->cmdBcb);
+    if (!block) return QXDRO_ERR_MEMORY;
+    int inBlock = 0;
+    while (ctx->pendingSkip > 0) {
+        if (inBlock == qxout::kSkipsPerCmdBlock) {
+            if (int r = listCommandBlock(ctx, block)) return r;
+            block = GetFreeBCB(&ctx->cmdBcb);
+            if (!block) return QXDRO_ERR_MEMORY;
+            inBlock = 0;
+        }
+        const int32_t chunk = ctx->pendingSkip > qxout::kSkipMax ? qxout::kSkipMax : ctx->pendingSkip;
+        block->cur[0] += WriteSkipCommand(chunk, block->cur[0]);
+        ctx->pendingSkip -= chunk;
+        ++inBlock;
+    }
+    if (needSelect) block->cur[0] = put(block->cur[0], select.offset, select.bytes);
+    return listCommandBlock(ctx, block);
+}
+
+}  // namespace
+
+void qxout::writeEmptyRasterCommand(uint8_t *dst) { put(dst, 72, qxout::kRasterHeaderBytes); }
+
+extern "C" {
+
+void makeHeaderCommand(OutputContext *ctx, BCB *cmd) {
+    uint8_t *p = put(cmd->cur[0], kModeCmd, kModeCmdBytes);
+    p = put(p, kBandHeightCmd, kBandHeightCmdBytes);
+    *p++ = static_cast<uint8_t>(ctx->bandHeight & 0xFF);
+    cmd->cur[0] = p;
+}
+
+void setCmd_ESC_b(OutputContext *ctx) {
+    AllLockBCB_GMem(&ctx->cmdBcb);
+    ctx->cmdBcb.cur[0] = put(ctx->cmdBcb.cur[0], kSetupCmd, kSetupCmdBytes);
+    AllUnlockBCB_GMem(&ctx->cmdBcb);
+}
+
+int WriteSkipCommand(int count, uint8_t *dst) {
+    const int16_t c = static_cast<int16_t>(count);
+    if (c <= 0) return 0;
+    uint8_t *p = put(dst, kSkipCmd, kSkipCmdHead);
+    p[0] = static_cast<uint8_t>(c >> 8);  // big-endian count
+    p[1] = static_cast<uint8_t>(c & 0xFF);
+    return kSkipCmdHead + 2;
+}
+
+int getPosition_K(int planeMode) {
+    switch (static_cast<int16_t>(planeMode)) {
+        case 1: return 0;
+        case 5:
+        case 8:
+        case 9: return 3;
+        default: return -1;
+    }
+}
+
+int OutDataSet(OutputContext *ctx) {
+    BCB *blocks[QXDRO_MAX_PLANES];
+    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+        const int32_t ahead = p == ctx->basePlane ? 0 : 1;
+        blocks[p] = qxout::bandBlock(ctx, p, ctx->planes[p].last.bandIndex + ahead);
+    }
+    const int16_t s = blankTest(ctx, blocks);
+    if (s == kNoInk) {
+        ++ctx->pendingSkip;
+        return 0;
+    }
+    if (int r = writeBandCommands(ctx, s)) return r;
+    ctx->lastColorSel = s;
+
+    const int k = getPosition_K(ctx->planeMode);
+    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+        if (s == kKOnly && p != k) continue;
+        for (int j = 0; j < ctx->bcbSlots; ++j) {
+            BCB *b = blocks[p];
+            if (int r = qxout::appendListItem(ctx, b->handle[j], static_cast<int32_t>(b->cur[j] - b->start[j])))
+                return r;
+        }
+    }
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,96 @@
+// Call completion: once the caller has sent a list, the produced line becomes
+// the last one written, lines parked for a new band move into the plane
+// buffers, page buffers are released at a page end, and the command chain is
+// emptied.
+#include "output_internal.h"
+
+namespace {
+
+void commitLines(OutputContext *ctx) {
+    for (int p = 0; p < ctx->outPlaneCount; ++p) ctx->planes[p].last = ctx->planes[p].cur;
+}
+
+// Empties the bands from the base plane's band up to (not including) `upTo`,
+// at most one ring's worth, moving every plane's band position on.
+void emptySentBands(OutputContext *ctx, int32_t upTo) {
+    const int32_t start = ctx->planes[ctx->basePlane].last.bandIndex;
+    const int32_t reach = start + ctx->chainLength;
+    const int32_t end = upTo < reach ? upTo : reach;
+    for (int32_t pass = start; pass < end; ++pass) {
+        for (int k = 0; k < ctx->outPlaneCount; ++k) {
+            RasterInfo &last = ctx->planes[k].last;
+            BCB *b = qxout::bandBlock(ctx, k, last.bandIndex + (k == ctx->basePlane ? 0 : 1));
+            for (int s = 0; s < ctx->bcbSlots; ++s) qxout::emptySlot(b, s);
+            ++last.bandIndex;
+        }
+    }
+}
+
+// The temporary buffers hold the new band's first lines, header included.
+void moveParkedLines(OutputContext *ctx) {
+    lockTempBuf(ctx);
+    emptySentBands(ctx, ctx->planes[ctx->basePlane].cur.bandIndex);
+    for (int k = 0; k < ctx->outPlaneCount; ++k) {
+        BCB *b = qxout::bandBlock(ctx, k, ctx->planes[k].cur.bandIndex);
+        BCB &temp = ctx->tempBcb[k];
+        for (int s = 0; s < ctx->bcbSlots; ++s) {
+            const int32_t n = static_cast<int32_t>(temp.cur[s] - temp.start[s]);
+            QXVSCopyData(temp.start[s], b->start[s], n);
+            b->cur[s] = b->start[s] + n;
+            qxout::emptySlot(&temp, s);
+        }
+    }
+    commitLines(ctx);
+    freeTempBuf(ctx, 0);
+}
+
+void releasePageBuffers(OutputContext *ctx) {
+    for (int p = 0; p < ctx->outPlaneCount; ++p) AllPutBCB_GMem(&ctx->planes[p].bcb);
+    freeTempBuf(ctx, 1);
+}
+
+// After a form feed the bands of the ended form are done; on banner paper
+// every plane ring starts the next form empty, so no band is sent twice or
+// merged into the next form.
+void finishForm(OutputContext *ctx) {
+    emptySentBands(ctx, ctx->formFeedLength / ctx->bandHeight - 1);
+    if (ctx->banner != 1) return;
+    for (int p = 0; p < ctx->outPlaneCount; ++p) qxout::emptyRing(ctx, &ctx->planes[p].bcb);
+}
+
+// Back to the single head buffer. The head keeps the set-up command while the
+// job header has not gone out with it, unless the page ended without output.
+void emptyCommandChain(OutputContext *ctx, bool keepHead) {
+    BCB *head = &ctx->cmdBcb;
+    qxout::releaseBlocksAfter(head);
+    head->used[0] = keepHead ? static_cast<int32_t>(head->cur[0] - head->start[0]) : 0;
+    QXVSUnlockHNDL(head->handle[0]);
+    head->start[0] = nullptr;
+    head->cur[0] = nullptr;
+}
+
+}  // namespace
+
+extern "C" int OutputComplete(QXVSHandle *h) {
+    OutputContext *ctx = qxout::lockJob(h);
+    if (!ctx) return QXDRO_ERR_MEMORY;
+    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpComplete))) {
+        qxout::unlockJob(h);
+        return QXDRO_ERR_STATE;
+    }
+    AllLockBCB_GMem(&ctx->cmdBcb);
+    qxout::lockPlaneChains(ctx);
+    switch (ctx->completeMode) {
+        case qxout::kSameBand:
+        case qxout::kFirstBand: commitLines(ctx); break;
+        case qxout::kNewBand: moveParkedLines(ctx); break;
+        case qxout::kAfterFlush: releasePageBuffers(ctx); break;
+        case qxout::kAfterFormFeed: finishForm(ctx); break;
+        default: break;
+    }
+    emptyCommandChain(ctx, ctx->headerState != 2 && ctx->completeMode != qxout::kAfterFlush);
+    const int result = qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpComplete)) ? QXDRO_ERR_STATE : 0;
+    qxout::unlockPlaneChains(ctx);
+    qxout::unlockJob(h);
+    return result;
+}

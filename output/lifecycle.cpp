@@ -1,0 +1,110 @@
+// Creating, binding and closing a job, and the status-only producing call.
+#include "output_internal.h"
+
+namespace {
+
+// Releases whatever a job context holds (every field may be null).
+void releaseJob(OutputContext *ctx) {
+    CloseStatus(&ctx->statusHandle);
+    for (PlaneRecord &plane : ctx->planes) AllPutBCB_GMem(&plane.bcb);
+    freeTempBuf(ctx, 1);
+    AllPutBCB_GMem(&ctx->cmdBcb);
+    QXVSDisposeHNDL(&ctx->itemsHandle);
+    QXVSDisposeHNDL(&ctx->listHandle);
+}
+
+// The head command block: one 4,096-byte buffer, empty and unlocked.
+bool makeCommandHead(BCB *cmd) {
+    cmd->size = QXDRO_CMD_BLOCK_SIZE;
+    cmd->handle[0] = QXVSNewHNDL(QXDRO_CMD_BLOCK_SIZE);
+    if (!cmd->handle[0]) return false;
+    cmd->start[0] = static_cast<uint8_t *>(QXVSLockHNDL(cmd->handle[0]));
+    cmd->cur[0] = cmd->start[0];
+    cmd->used[0] = 0;
+    QXVSUnlockHNDL(cmd->handle[0]);
+    cmd->start[0] = nullptr;
+    cmd->cur[0] = nullptr;
+    return true;
+}
+
+bool buildJob(OutputContext *ctx) {
+    ctx->listHandle = QXVSNewHNDL(static_cast<int32_t>(sizeof(OutputList)));
+    if (!ctx->listHandle) return false;
+    ctx->itemsHandle = QXVSNewHNDL(static_cast<int32_t>(sizeof(ListItem) * QXDRO_LIST_ITEMS));
+    if (!ctx->itemsHandle) return false;
+    if (!makeCommandHead(&ctx->cmdBcb)) return false;
+    return OpenStatus(&ctx->statusHandle) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int OutputOpen(QXVSHandle *h) {
+    if (!h) return QXDRO_ERR_OPEN;
+    *h = nullptr;
+    QXVSHandle job = QXVSNewHNDL(static_cast<int32_t>(sizeof(OutputContext)));
+    if (!job) return QXDRO_ERR_OPEN;
+    OutputContext *ctx = static_cast<OutputContext *>(QXVSLockHNDL(job));
+    if (!buildJob(ctx)) {
+        releaseJob(ctx);
+        QXVSUnlockHNDL(job);
+        QXVSDisposeHNDL(&job);
+        return QXDRO_ERR_OPEN;
+    }
+    *h = job;
+    QXVSUnlockHNDL(job);
+    return QXDRO_OPENED;
+}
+
+int OutputInit(void) { return QXDRO_ERR_ARGUMENT; }
+
+int OutputInitTwo(QXVSHandle *h, const PrintParams *params, int modelCode) {
+    OutputContext *ctx = qxout::lockJob(h);
+    if (!ctx) return 0;
+    int result = 0;
+    if (!params) {
+        result = QXDRO_ERR_ARGUMENT;
+    } else if (qxout::refused(ConvCut2BannerStatus(&ctx->statusHandle, params)) ||
+               qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpInitTwo))) {
+        result = QXDRO_ERR_STATE;
+    } else if (static_cast<int16_t>(modelCode) != QXDRO_MODEL_CODE) {
+        result = QXDRO_ERR_ARGUMENT;  // the switch to banner paper stays
+    } else {
+        for (PlaneRecord &plane : ctx->planes) AllPutBCB_GMem(&plane.bcb);
+        freeTempBuf(ctx, 1);
+        ctx->banner = 0;
+        if (qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpInitTwo))) result = QXDRO_ERR_STATE;
+    }
+    qxout::unlockJob(h);
+    return result;
+}
+
+int OutputProduce(QXVSHandle *h) {
+    OutputContext *ctx = qxout::lockJob(h);
+    if (!ctx) return QXDRO_ERR_MEMORY;
+    int result = 0;
+    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpProduce))) {
+        result = QXDRO_ERR_STATE;
+    } else {
+        // Nothing produced: the completion after it only commits the current
+        // line, which already equals the last one.
+        ctx->completeMode = qxout::kSameBand;
+        if (qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpProduce))) result = QXDRO_ERR_STATE;
+    }
+    qxout::unlockJob(h);
+    return result;
+}
+
+void OutputClose(QXVSHandle *h) {
+    OutputContext *ctx = qxout::lockJob(h);
+    if (!ctx) {
+        if (h) *h = nullptr;
+        return;
+    }
+    releaseJob(ctx);
+    qxout::unlockJob(h);
+    QXVSDisposeHNDL(h);
+}
+
+}  // extern "C"

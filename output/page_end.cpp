@@ -1,0 +1,117 @@
+// Page end: the band being filled is completed with empty lines and sent.
+// On banner paper a form feed repeats the job header and sends the bands up
+// to the form length; the job ends with a flush that sends nothing.
+#include "output_internal.h"
+
+namespace {
+
+constexpr int32_t kFillerFlag = 16;  // filler lines that mark a plane as blank
+
+// Completes every plane's band with end-of-line bytes; returns nothing to
+// check, since every line kept room for the lines after it.
+void completeBands(OutputContext *ctx, bool countFillers) {
+    const int32_t perSlot = ctx->bandHeight / ctx->bcbSlots;
+    for (int i = 0; i < ctx->outPlaneCount; ++i) {
+        RasterInfo &last = ctx->planes[i].last;
+        BCB *b = qxout::bandBlock(ctx, i, last.bandIndex);
+        for (int32_t j = last.lineInBand + 1; j < ctx->bandHeight; ++j) {
+            qxout::appendEmptyLine(b, j / perSlot);
+            if (countFillers) ++ctx->lineCounter[i];
+        }
+        last.lineInBand = static_cast<int16_t>(ctx->bandHeight - 1);
+        if (countFillers) {
+            if (ctx->lineCounter[i] == kFillerFlag) ctx->planeFlag[i] = 1;
+            ctx->lineCounter[i] = 0;
+        }
+    }
+}
+
+int drainUpTo(OutputContext *ctx, int32_t target) {
+    const RasterInfo &base = ctx->planes[ctx->basePlane].last;
+    int r = 0;
+    while (r == 0 && base.bandIndex < target) r = qxout::drainBand(ctx);
+    return r;
+}
+
+int flushPage(OutputContext *ctx, QXVSHandle *listOut) {
+    ctx->completeMode = qxout::kAfterFlush;
+    if (ctx->banner != 1) {
+        completeBands(ctx, true);
+        if (int r = drainUpTo(ctx, ctx->planes[ctx->basePlane].last.bandIndex + ctx->chainLength)) return r;
+    }
+    *listOut = ctx->listHandle;
+    return 0;
+}
+
+// The job header repeated at a form feed. While the job header was never
+// sent, the set-up command queued by page setup still waits in the head
+// command block and goes out with it.
+int putFormHeader(OutputContext *ctx) {
+    BCB *block = &ctx->cmdBcb;
+    if (ctx->headerState == 2) {
+        block = GetFreeBCB(&ctx->cmdBcb);
+        if (!block) return QXDRO_ERR_MEMORY;
+    }
+    makeHeaderCommand(ctx, block);
+    ctx->headerState = 2;
+    ctx->list->itemsHandle = ctx->itemsHandle;
+    return qxout::appendListItem(ctx, block->handle[0], static_cast<int32_t>(block->cur[0] - block->start[0]));
+}
+
+int feedForm(OutputContext *ctx, QXVSHandle *listOut, int32_t formLength) {
+    if (int r = putFormHeader(ctx)) return r;
+    ctx->completeMode = qxout::kAfterFormFeed;
+    ctx->formFeedLength = formLength;
+    completeBands(ctx, false);
+    const int32_t formEnd = formLength / ctx->bandHeight;
+    const int32_t start = ctx->planes[ctx->basePlane].last.bandIndex;
+    const int32_t reach = start + ctx->chainLength;
+    if (int r = drainUpTo(ctx, formEnd < reach ? formEnd : reach)) return r;
+    for (int p = 0; p < ctx->outPlaneCount; ++p) ctx->planes[p].last.bandIndex = start;
+    *listOut = ctx->listHandle;
+    return 0;
+}
+
+// The frame both page ends share: status check, undo on failure, locks.
+template <typename Work>
+int pageEnd(QXVSHandle *h, QXVSHandle *listOut, int operation, Work work) {
+    OutputContext *ctx = qxout::lockJob(h);
+    if (!ctx) return QXDRO_ERR_MEMORY;
+    int r = 0;
+    if (!listOut) {
+        r = QXDRO_ERR_ARGUMENT;
+    } else if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, operation))) {
+        r = QXDRO_ERR_STATE;
+    } else if (operation == qxout::kOpFormFeed && ctx->banner != 1) {
+        r = QXDRO_ERR_MODE;
+    } else {
+        qxout::JobUndo undo(ctx);
+        qxout::openList(ctx);
+        qxout::lockPlaneChains(ctx);
+        r = work(ctx);
+        qxout::unlockPlaneChains(ctx);
+        qxout::closeList(ctx);
+        if (r != 0) {
+            undo.restore();
+        } else if (qxout::refused(SetCurrentStatus(&ctx->statusHandle, operation))) {
+            r = QXDRO_ERR_STATE;
+        }
+    }
+    qxout::unlockJob(h);
+    return r;
+}
+
+}  // namespace
+
+extern "C" {
+
+int OutputFlush(QXVSHandle *h, QXVSHandle *listOut) {
+    return pageEnd(h, listOut, qxout::kOpFlush, [listOut](OutputContext *ctx) { return flushPage(ctx, listOut); });
+}
+
+int OutputFormFeed(QXVSHandle *h, QXVSHandle *listOut, int32_t formLength) {
+    return pageEnd(h, listOut, qxout::kOpFormFeed,
+                   [listOut, formLength](OutputContext *ctx) { return feedForm(ctx, listOut, formLength); });
+}
+
+}  // extern "C"

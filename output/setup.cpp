@@ -1,0 +1,141 @@
+// Page setup: the print parameters become the job's plane configuration and
+// band buffers. A full setup is prepared on a copy of the job record and
+// committed only when it has fully succeeded, so a refused or failed setup
+// leaves the job as it was and holds on to nothing.
+#include <cstring>
+
+#include "output_internal.h"
+
+namespace {
+
+constexpr RasterInfo kResetRaster = {0, 0, -1, 0, 0, 1};
+
+int16_t shiftForDepth(int bitsPerPixel) {
+    switch (bitsPerPixel) {
+        case 1: return 3;
+        case 2: return 2;
+        case 4: return 1;
+        default: return 0;
+    }
+}
+
+bool jobIsBanner(const OutputContext *ctx) {
+    const StatusRecord *st = static_cast<const StatusRecord *>(QXVSLockHNDL(ctx->statusHandle));
+    const bool banner = st && st->bannerFlag != 0;
+    QXVSUnlockHNDL(ctx->statusHandle);
+    return banner;
+}
+
+// Plane mode, counts, bit depths, pattern types and band height.
+int configurePlanes(OutputContext *job, const PrintParams *pp) {
+    job->banner = pp->bannerPaper == 1 ? 1 : 0;
+    job->printHead = static_cast<int16_t>(getPrintHead(pp));
+    job->planeMode = static_cast<int16_t>(
+        getPlaneMode(pp->printQuality, pp->mediaType, pp->colorMode, pp->compositeMode, job->printHead));
+    if (job->planeMode == 0) return QXDRO_ERR_MODE;
+    job->inPlaneCount = static_cast<int16_t>(getInPlaneNum(job->planeMode));
+    job->outPlaneCount = static_cast<int16_t>(getOutPlaneNum(job->planeMode));
+    job->basePlane = static_cast<int16_t>(getBaseClrPos(job->planeMode));
+    for (int i = 0; i < job->outPlaneCount; ++i) {
+        const int depth = GetBitDepth(pp->printQuality, pp->mediaType, pp->colorMode, i, pp->compositeMode, job);
+        job->planes[i].pixelShift = shiftForDepth(depth);
+        if (job->planes[i].pixelShift == 0) return QXDRO_ERR_MODE;
+    }
+    job->chainLength = 1;
+    for (int i = 0; i < job->outPlaneCount; ++i) {
+        job->lineCounter[i] = 0;
+        job->planeFlag[i] = 0;
+        job->planes[i].tglType =
+            static_cast<int16_t>(IsTglType(pp->printQuality, pp->mediaType, pp->colorMode, i, pp->compositeMode, job));
+    }
+    setMaxRaster(job, pp);
+    return 0;
+}
+
+// One band buffer group: `slots` buffers, each holding the empty raster-line
+// command, left locked.
+bool buildBandBuffers(BCB *b, int slots) {
+    std::memset(b, 0, sizeof *b);
+    b->size = QXDRO_BLOCK_SIZE;
+    for (int s = 0; s < slots; ++s) {
+        b->handle[s] = QXVSNewHNDL(b->size);
+        if (!b->handle[s]) return false;
+        b->start[s] = static_cast<uint8_t *>(QXVSLockHNDL(b->handle[s]));
+        qxout::writeEmptyRasterCommand(b->start[s]);
+        b->cur[s] = b->start[s] + qxout::kRasterHeaderBytes;
+    }
+    return true;
+}
+
+void releaseBuffers(OutputContext *job) {
+    for (PlaneRecord &plane : job->planes) AllPutBCB_GMem(&plane.bcb);
+    freeTempBuf(job, 1);
+}
+
+bool allocateBuffers(OutputContext *job) {
+    for (int i = 0; i < QXDRO_MAX_PLANES; ++i) {
+        std::memset(&job->planes[i].bcb, 0, sizeof(BCB));
+        std::memset(&job->tempBcb[i], 0, sizeof(BCB));
+    }
+    for (int i = 0; i < job->outPlaneCount; ++i) {
+        if (!buildBandBuffers(&job->planes[i].bcb, job->bcbSlots)) return false;
+        job->planes[i].last = kResetRaster;
+        job->planes[i].cur = kResetRaster;
+    }
+    for (int i = 0; i < job->outPlaneCount; ++i) {
+        if (!buildBandBuffers(&job->tempBcb[i], job->bcbSlots)) return false;
+    }
+    freeTempBuf(job, 0);
+    for (int i = 0; i < job->outPlaneCount; ++i) AllUnlockBCB_GMem(&job->planes[i].bcb);
+    return true;
+}
+
+int fullSetup(OutputContext *ctx, const PrintParams *pp) {
+    // The paper path was chosen when the job was bound to the model.
+    if ((pp->bannerPaper == 1) != jobIsBanner(ctx)) return QXDRO_ERR_ARGUMENT;
+    OutputContext job = *ctx;
+    if (int r = configurePlanes(&job, pp)) return r;
+    if (!allocateBuffers(&job)) {
+        releaseBuffers(&job);
+        return QXDRO_ERR_MEMORY;
+    }
+    setCmd_ESC_b(&job);
+    job.completeMode = 0;
+    job.headerState = 0;
+    job.lastColorSel = 0;
+    job.pendingSkip = 0;
+    releaseBuffers(ctx);  // none are left from the last page; keeps a stray one from leaking
+    *ctx = job;
+    return 0;
+}
+
+// Banner paper after the first page: buffers and header state carry over,
+// only the band positions restart.
+void restartBands(OutputContext *ctx) {
+    for (PlaneRecord &plane : ctx->planes) {
+        plane.last = kResetRaster;
+        plane.cur = kResetRaster;
+    }
+    ctx->pendingSkip = 0;
+}
+
+int initPart(OutputContext *ctx, const PrintParams *pp) {
+    if (!pp) return QXDRO_ERR_ARGUMENT;
+    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpInitPart))) return QXDRO_ERR_STATE;
+    if (ctx->banner == 1) {
+        restartBands(ctx);
+    } else if (int r = fullSetup(ctx, pp)) {
+        return r;
+    }
+    return qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpInitPart)) ? QXDRO_ERR_STATE : 0;
+}
+
+}  // namespace
+
+extern "C" int OutputInitPart(QXVSHandle *h, const PrintParams *params) {
+    OutputContext *ctx = qxout::lockJob(h);
+    if (!ctx) return 0;
+    const int result = initPart(ctx, params);
+    qxout::unlockJob(h);
+    return result;
+}
