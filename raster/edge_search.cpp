@@ -124,8 +124,8 @@ extern "C" int search_edge(const uint8_t *data, int16_t bitsPerPixel, int16_t *f
         ++byte;
     }
     if (inkFirst < 0) {
-        while (byte < endByte && data[byte] == 0)
-            ++byte;
+        if (byte < endByte)
+            byte = first_nonzero(data, byte, endByte - 1);
         if (byte < endByte || (byte == endByte && end % n != 0 && byte * n < end))
             inkFirst = first_inked_in_byte(data[byte], b, n, byte, byte * n, end);
     }
@@ -149,9 +149,8 @@ extern "C" int search_edge(const uint8_t *data, int16_t bitsPerPixel, int16_t *f
         }
     }
     if (inkLast < 0) {
-        int back = endByte - 1;
-        while (data[back] == 0)  // stops at the byte of inkFirst at the latest
-            --back;
+        // The byte of inkFirst is non-zero, so the scan stops there at the latest.
+        const int back = last_nonzero(data, inkFirst / n, endByte - 1);
         const int value = data[back];
         uint8_t mask = LastPixelMask[b];
         for (int p = back * n + n - 1;; --p) {

@@ -25,8 +25,11 @@ inline int run_length(const uint8_t *src, int i, int n)
 {
     const uint8_t v = src[i];
     int j = i + 1;
-    if (j < n && src[j] != v)
+    // Most runs are short: settle lengths 1 and 2 a byte at a time.
+    if (j >= n || src[j] != v)
         return 1;
+    if (++j >= n || src[j] != v)
+        return 2;
     const Word pattern = qxraster::broadcast(v);
     while (j + static_cast<int>(sizeof(Word)) <= n) {
         const Word diff = load_word(src + j) ^ pattern;
