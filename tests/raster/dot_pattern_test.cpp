@@ -1,6 +1,7 @@
 // Dot-pattern expansion: tables, draws, and the expanders' writes.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -16,7 +17,7 @@ using qxtest::hex;
 
 using List = std::vector<int>;
 
-int bits(int v) { return __builtin_popcount(static_cast<unsigned>(v)); }
+int bits(int v) { return std::popcount(static_cast<unsigned>(v)); }
 
 // Type 1: two 2-bit pixels; 0 -> 00, 2 -> 10, 1 -> 01 or 11; a 3 blanks all.
 List candidates_type1(int level)

@@ -230,6 +230,35 @@ TEST(IsNullColor, MatchesPixelOracleOnRandomLines)
     EXPECT_GT(blank, 1000);
 }
 
+// Every printable span of a three-byte line at every bit depth, with one
+// inked pixel at each position (and none): covers every phase of leftOffset
+// and of the span's end inside a byte, and ink just outside either end.
+TEST(IsNullColor, EverySpanPhaseWithOneInkedPixel)
+{
+    for (int shift = 1; shift <= 3; ++shift) {
+        const int b = 8 >> shift;
+        const int total = 3 << shift;
+        for (int ink = -1; ink < total; ++ink) {
+            uint8_t d[3] = {0, 0, 0};
+            if (ink >= 0)
+                d[ink >> shift] = static_cast<uint8_t>(((1 << b) - 1) << (8 - b * ((ink & ((1 << shift) - 1)) + 1)));
+            for (int lo = 0; lo <= total; ++lo) {
+                for (int rm = 0; rm <= total - lo; ++rm) {
+                    const PlaneRaster r = plane(d, total, lo, rm);
+                    int32_t left = -9, right = -9;
+                    const int got = isNullColor(&r, static_cast<int16_t>(shift), &left, &right);
+                    const qxref::EdgeResult want = qxref::is_null_color_oracle(d, total, lo, rm, shift);
+                    const bool inside = ink >= lo && ink < total - rm;
+                    ASSERT_EQ(inside ? 0 : 1, want.result);  // the oracle itself
+                    ASSERT_EQ(want.result, got) << "shift " << shift << " ink " << ink << " lo " << lo << " rm " << rm;
+                    ASSERT_EQ(want.left, left) << "shift " << shift << " ink " << ink << " lo " << lo << " rm " << rm;
+                    ASSERT_EQ(want.right, right) << "shift " << shift << " ink " << ink << " lo " << lo << " rm " << rm;
+                }
+            }
+        }
+    }
+}
+
 // search_edge against a pixel-by-pixel scan, every span phase.
 TEST(SearchEdge, MatchesPixelOracle)
 {
