@@ -42,7 +42,8 @@ TEST(NullArguments, RefusedWithoutTouchingTheJob) {
     ASSERT_EQ(job.initPart(kMode5), 0);
     const JobState before = JobState::of(job.job);
     QXVSHandle list = nullptr;
-    const RasterLineRecord rec = makeRecord(solidLine(job.context(), 0, {0xFF}));
+    const Line recLine = solidLine(job.context(), 0, {0xFF});
+    const RasterLineRecord rec = makeRecord(recLine);
     EXPECT_EQ(OutputProduceTwo(&job.job, nullptr, &list), QXDRO_ERR_ARGUMENT);
     EXPECT_EQ(OutputProduceTwo(&job.job, &rec, nullptr), QXDRO_ERR_ARGUMENT);
     EXPECT_EQ(OutputFlush(&job.job, nullptr), QXDRO_ERR_ARGUMENT);
@@ -79,7 +80,8 @@ TEST(LineOrder, EarlierOrNegativeLinesRefused) {
     ASSERT_EQ(job.produce(solidLine(job.context(), 5, {0x81})), 0);
     const JobState before = JobState::of(job.job);
     for (int32_t n : {5, 4, 0, -1, -100000}) {
-        const RasterLineRecord rec = makeRecord(solidLine(job.context(), n, {0x81}));
+        const Line recLine = solidLine(job.context(), n, {0x81});
+        const RasterLineRecord rec = makeRecord(recLine);
         QXVSHandle list = nullptr;
         EXPECT_EQ(OutputProduceTwo(&job.job, &rec, &list), QXDRO_ERR_ARGUMENT) << "line " << n;
     }
@@ -180,7 +182,8 @@ TEST(BufferRoom, ALineThatDoesNotFitItsBandIsRefused) {
     ASSERT_EQ(job.produce(solidLine(job.context(), 0, wide)), 0);
     ASSERT_EQ(job.produce(solidLine(job.context(), 1, wide)), 0);
     const JobState before = JobState::of(job.job);
-    const RasterLineRecord rec = makeRecord(solidLine(job.context(), 2, wide));
+    const Line recLine = solidLine(job.context(), 2, wide);
+    const RasterLineRecord rec = makeRecord(recLine);
     QXVSHandle list = nullptr;
     EXPECT_EQ(OutputProduceTwo(&job.job, &rec, &list), QXDRO_ERR_MODE);
     EXPECT_TRUE(JobState::of(job.job) == before);
@@ -206,7 +209,8 @@ TEST(BufferRoom, CodedLineBoundMustFitSixteenBits) {
         std::vector<uint8_t> line(16383, 0);  // 32,766 pixels
         for (int i = 0; i < c.bytes; ++i) line[i] = 0x88;
         const JobState before = JobState::of(job.job);
-        const RasterLineRecord rec = makeRecord(solidLine(job.context(), 0, line));
+        const Line recLine = solidLine(job.context(), 0, line);
+        const RasterLineRecord rec = makeRecord(recLine);
         QXVSHandle list = nullptr;
         EXPECT_EQ(OutputProduceTwo(&job.job, &rec, &list), c.result) << c.bytes << " bytes";
         if (c.result != 0) {
@@ -237,7 +241,8 @@ TEST(ListBounds, AGapBeyondTheItemArrayIsRefused) {
     const int32_t bh = job.context()->bandHeight;
     const int32_t fits = (1 + 149 * 32767) * bh, tooFar = (1 + 149 * 32767 + 1) * bh;
     const JobState before = JobState::of(job.job);
-    const RasterLineRecord rec = makeRecord(solidLine(job.context(), tooFar, {0xAA}));
+    const Line recLine = solidLine(job.context(), tooFar, {0xAA});
+    const RasterLineRecord rec = makeRecord(recLine);
     QXVSHandle list = nullptr;
     EXPECT_EQ(OutputProduceTwo(&job.job, &rec, &list), QXDRO_ERR_MODE);
     EXPECT_TRUE(JobState::of(job.job) == before);
@@ -302,7 +307,8 @@ TEST(ParkedLines, LongFirstLineOfABandMovesWhole) {
     job.start(kMode5);
     ASSERT_EQ(job.initPart(kMode5), 0);
     ASSERT_EQ(job.produce(solidLine(job.context(), 0, {0x01})), 0);
-    const RasterLineRecord rec = makeRecord(solidLine(job.context(), 8, {0x02}));
+    const Line recLine = solidLine(job.context(), 8, {0x02});
+    const RasterLineRecord rec = makeRecord(recLine);
     QXVSHandle list = nullptr;
     ASSERT_EQ(OutputProduceTwo(&job.job, &rec, &list), 0);
     OutputContext *ctx = job.context();

@@ -25,7 +25,9 @@ struct Line {
     std::vector<PlaneLine> planes;  // one per input plane; empty bytes = null data
 };
 
+// The record points into `line`, which must outlive it.
 RasterLineRecord makeRecord(const Line &line);
+RasterLineRecord makeRecord(const Line &&line) = delete;
 
 class JobDriver {
 public:
