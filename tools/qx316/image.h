@@ -1,0 +1,40 @@
+// Page images for the qx316 tool: PNG and PNM reading, PNG writing.
+#ifndef QX316_IMAGE_H
+#define QX316_IMAGE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qx316 {
+
+// A page as 8-bit samples, row-major: 1 channel (gray) or 3 (RGB).
+struct Image {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Largest page the tool reads: the library's line width is a signed 16-bit
+// pixel count, and the sample budget keeps a hostile header from asking for
+// gigabytes.
+constexpr int kMaxImageWidth = 32767;
+constexpr int kMaxImageHeight = 1 << 21;
+constexpr int64_t kMaxImageSamples = int64_t(1) << 30;
+
+// Reads a PNG (gray, gray+alpha, RGB, RGBA; 8 or 16 bits; alpha over white)
+// or a PNM (P4, P5, P6) from memory, by its signature. False with err set
+// for anything else or a damaged file.
+bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err);
+
+// Reads a whole file ("-" = standard input) and decodes it as readImage does.
+bool readImageFile(const std::string &path, Image &out, std::string &err);
+
+// Writes 8-bit gray (channels 1) or RGB (channels 3) samples as a PNG.
+bool writePng(const std::string &path, int width, int height, int channels, const uint8_t *pixels,
+              std::string &err);
+
+} // namespace qx316
+
+#endif

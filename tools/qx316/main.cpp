@@ -1,0 +1,345 @@
+// qx316: print pages through the library, decode a printer stream into
+// pictures, or list its commands.
+#include "frontend.h"
+#include "image.h"
+#include "preview.h"
+#include "qx316_stream.h"
+#include "testpage.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile std::sig_atomic_t gCancelled = 0;
+
+void onSignal(int) { gCancelled = 1; }
+
+struct Tool {
+    std::string command;
+    qx316::PrintOptions opt;
+    bool modeGiven = false;   // decode: print options were given
+    int dpi = 600;
+    bool quiet = false;
+    bool progress = false;    // stderr is a terminal and not quiet
+    std::string out;
+    std::string planesDir;
+    std::vector<std::string> inputs;
+};
+
+void error(const std::string &what) { std::fprintf(stderr, "ERROR: %s\n", what.c_str()); }
+
+void usage(FILE *f) {
+    std::fputs("usage: qx316 print [options] [PAGE ...] -o OUT.prn   (PAGE: PNG, PNM or - for stdin)\n"
+               "       qx316 decode IN.prn -o PREVIEW.png [--planes DIR] [print options]\n"
+               "       qx316 dump IN.prn\n"
+               "print options: --quality CODE  --media CODE  --head CODE  --color-mode N\n"
+               "               --composite  --banner  --form-length LINES\n"
+               "other options: --dpi N (built-in test page, default 600)  --send-blank  --quiet\n"
+               "See docs/qx316.md.\n",
+               f);
+}
+
+bool parseInt(const char *s, int lo, int hi, int &v) {
+    char *end = nullptr;
+    errno = 0;
+    long x = std::strtol(s, &end, 10);
+    if (errno || !end || *end || end == s || x < lo || x > hi)
+        return false;
+    v = int(x);
+    return true;
+}
+
+bool parseArgs(Tool &t, int argc, char **argv) {
+    if (argc < 2) {
+        usage(stderr);
+        return false;
+    }
+    t.command = argv[1];
+    if (t.command == "-h" || t.command == "--help") {
+        usage(stdout);
+        std::exit(0);
+    }
+    if (t.command != "print" && t.command != "decode" && t.command != "dump") {
+        error("unknown command " + t.command);
+        usage(stderr);
+        return false;
+    }
+    struct IntOpt { const char *name; int *field; int lo, hi; bool mode; };
+    const IntOpt ints[] = {
+        {"--quality", &t.opt.quality, -32768, 32767, true},
+        {"--media", &t.opt.media, -32768, 32767, true},
+        {"--head", &t.opt.head, -32768, 32767, true},
+        {"--color-mode", &t.opt.colorMode, -32768, 32767, true},
+        {"--form-length", &t.opt.formLength, 1, 1 << 30, false},
+        {"--dpi", &t.dpi, 36, 600, false},
+    };
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        bool done = false;
+        for (const IntOpt &o : ints)
+            if (a == o.name) {
+                if (i + 1 >= argc || !parseInt(argv[i + 1], o.lo, o.hi, *o.field)) {
+                    error(a + " needs a number from " + std::to_string(o.lo) + " to " + std::to_string(o.hi));
+                    return false;
+                }
+                t.modeGiven |= o.mode;
+                ++i;
+                done = true;
+            }
+        if (done)
+            continue;
+        if (a == "--composite") {
+            t.opt.composite = true;
+            t.modeGiven = true;
+        } else if (a == "--banner") {
+            t.opt.banner = true;
+            t.modeGiven = true;
+        } else if (a == "--send-blank") {
+            t.opt.sendBlankLines = true;
+        } else if (a == "--quiet" || a == "-q") {
+            t.quiet = true;
+        } else if (a == "-o" || a == "--planes") {
+            if (i + 1 >= argc) {
+                error(a + " needs a path");
+                return false;
+            }
+            (a == "-o" ? t.out : t.planesDir) = argv[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            error("unknown option " + a);
+            return false;
+        } else {
+            t.inputs.push_back(a);
+        }
+    }
+    t.progress = !t.quiet && isatty(2);
+    return true;
+}
+
+// Output file written beside its final name and renamed when complete, so a
+// failed job leaves nothing behind.
+struct OutFile {
+    std::string path, temp;
+    FILE *f = nullptr;
+
+    bool open(const std::string &p) {
+        path = p;
+        if (p == "-") {
+            f = stdout;
+            return true;
+        }
+        temp = p + ".XXXXXX";
+        int fd = mkstemp(temp.data());
+        if (fd >= 0) {
+            // mkstemp makes the file private; give it the mode a plain create would.
+            const mode_t mask = umask(0);
+            umask(mask);
+            fchmod(fd, 0666 & ~mask);
+        }
+        if (fd < 0 || !(f = fdopen(fd, "wb"))) {
+            error("cannot create " + p + ": " + std::strerror(errno));
+            if (fd >= 0)
+                close(fd);
+            return false;
+        }
+        return true;
+    }
+    bool commit() {
+        if (f == stdout)
+            return std::fflush(stdout) == 0;
+        bool ok = std::fclose(f) == 0;
+        f = nullptr;
+        if (ok && std::rename(temp.c_str(), path.c_str()) == 0)
+            return true;
+        error("cannot write " + path);
+        std::remove(temp.c_str());
+        return false;
+    }
+    ~OutFile() {
+        if (f && f != stdout) {
+            std::fclose(f);
+            std::remove(temp.c_str());
+        }
+    }
+};
+
+int runPrint(Tool &t) {
+    if (t.out.empty()) {
+        error("print needs -o OUT.prn (or -o - for standard output)");
+        return 1;
+    }
+    if (t.out == "-" && isatty(1)) {
+        error("refusing to write a printer stream to a terminal");
+        return 1;
+    }
+    // Read every page first: a bad file must not leave a half-written job.
+    std::vector<qx316::Image> images(t.inputs.size());
+    for (size_t i = 0; i < t.inputs.size(); ++i) {
+        std::string err;
+        if (!qx316::readImageFile(t.inputs[i], images[i], err)) {
+            error(err);
+            return 1;
+        }
+    }
+    OutFile out;
+    if (!out.open(t.out))
+        return 1;
+    const auto t0 = std::chrono::steady_clock::now();
+    qx316::PrintJob job(t.opt, [&](const uint8_t *d, size_t n) {
+        return !gCancelled && std::fwrite(d, 1, n, out.f) == n;
+    });
+    if (t.progress)
+        job.progress = [](int page, int line, int lines) {
+            std::fprintf(stderr, "\rpage %d line %d of %d ", page, line, lines);
+        };
+    bool ok = job.begin();
+    if (ok && images.empty()) {
+        qx316::TestPage page(t.dpi);
+        ok = job.page(page);
+    }
+    for (size_t i = 0; ok && i < images.size(); ++i) {
+        qx316::ImagePage page(images[i]);
+        ok = job.page(page);
+    }
+    ok = ok && job.end();
+    if (t.progress)
+        std::fputs("\r\033[K", stderr);
+    if (!ok) {
+        error(gCancelled ? "cancelled" : job.error());
+        return 1;
+    }
+    if (!out.commit())
+        return 1;
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const qx316::JobStats &s = job.stats();
+    if (!t.quiet)
+        std::fprintf(stderr, "qx316: %d page%s, %llu input bytes, %llu output bytes, ratio %.3f, %.2f s\n", s.pages,
+                     s.pages == 1 ? "" : "s", (unsigned long long)s.inputBytes, (unsigned long long)s.outputBytes,
+                     s.inputBytes ? double(s.outputBytes) / double(s.inputBytes) : 0.0, secs);
+    return 0;
+}
+
+bool readAll(const std::string &path, std::vector<uint8_t> &bytes) {
+    FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error("cannot open " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.insert(bytes.end(), buf, buf + n);
+    bool bad = std::ferror(f) != 0;
+    if (f != stdin)
+        std::fclose(f);
+    if (bad)
+        error("cannot read " + path);
+    return !bad;
+}
+
+bool decodeInput(const Tool &t, qx316::DecodeResult &r, size_t maxCommands) {
+    if (t.inputs.size() != 1) {
+        error(t.command + " needs exactly one input stream");
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!readAll(t.inputs[0], bytes))
+        return false;
+    qx316::StreamLimits lim;
+    lim.maxCommands = maxCommands;
+    r = qx316::decodeStream(bytes.data(), bytes.size(), lim);
+    if (!r.ok) {
+        char where[64];
+        std::snprintf(where, sizeof where, "at offset %zu (0x%zX): ", r.errorOffset, r.errorOffset);
+        error(t.inputs[0] + ": stream broken " + where + r.error);
+    }
+    return r.ok;
+}
+
+int runDecode(Tool &t) {
+    if (t.out.empty()) {
+        error("decode needs -o PREVIEW.png");
+        return 1;
+    }
+    qx316::ModeInfo mode;
+    if (t.modeGiven) {
+        mode = qx316::queryMode(t.opt);
+        if (!mode.problem.empty()) {
+            error(mode.problem);
+            return 1;
+        }
+    }
+    qx316::DecodeResult r;
+    if (!decodeInput(t, r, 0))
+        return 1;
+    std::string err;
+    if (!qx316::writeDecodePictures(r, t.modeGiven ? &mode : nullptr, t.out, t.planesDir, err)) {
+        error(err);
+        return 1;
+    }
+    if (!t.quiet)
+        for (size_t i = 0; i < r.pages.size(); ++i) {
+            const qx316::DecodedPage &p = r.pages[i];
+            std::fprintf(stderr, "page %zu: band height %d, %lld bands, %lld inked, planes", i + 1, p.bandHeight,
+                         (long long)p.bands, (long long)p.inkedBands);
+            for (const auto &pl : p.planes)
+                std::fprintf(stderr, " %s", qx316::planeName(pl.letter).c_str());
+            std::fputc('\n', stderr);
+        }
+    return 0;
+}
+
+int runDump(Tool &t) {
+    qx316::DecodeResult r;
+    const bool ok = decodeInput(t, r, SIZE_MAX);
+    for (const qx316::StreamCommand &c : r.commands)
+        std::printf("%10zu %5u  %s\n", c.offset, c.length, c.meaning.c_str());
+    // Per band: bytes of each plane's raster-line command (header included).
+    std::map<std::pair<int, int64_t>, std::vector<std::pair<uint8_t, uint64_t>>> bands;
+    std::map<std::pair<int, uint8_t>, std::pair<uint64_t, uint64_t>> planes;
+    for (const qx316::StreamCommand &c : r.commands)
+        if (c.letter == 'F') {
+            bands[{c.page, c.band}].push_back({c.plane, c.length + 5});
+            auto &pl = planes[{c.page, c.plane}];
+            pl.first += c.length + 5;
+            pl.second += 1;
+        }
+    for (const auto &[key, list] : bands) {
+        std::printf("page %d band %lld:", key.first + 1, (long long)key.second);
+        uint64_t sum = 0;
+        for (const auto &[letter, bytes] : list) {
+            std::printf(" %s %llu", qx316::planeName(letter).c_str(), (unsigned long long)bytes);
+            sum += bytes;
+        }
+        std::printf("  total %llu\n", (unsigned long long)sum);
+    }
+    for (const auto &[key, v] : planes)
+        std::printf("page %d plane %s: %llu bytes in %llu commands\n", key.first + 1,
+                    qx316::planeName(key.second).c_str(), (unsigned long long)v.first,
+                    (unsigned long long)v.second);
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Tool t;
+    if (!parseArgs(t, argc, argv))
+        return 1;
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    if (t.command == "print")
+        return runPrint(t);
+    if (t.command == "decode")
+        return runDecode(t);
+    return runDump(t);
+}
