@@ -33,9 +33,15 @@ int drainUpTo(OutputContext *ctx, int32_t target) {
     return r;
 }
 
+// A banner job may end before its first page was set up: then there is no
+// band to complete.
+bool hasPageBuffers(const OutputContext *ctx) {
+    return ctx->outPlaneCount > 0 && ctx->planes[ctx->basePlane].bcb.handle[0] != nullptr;
+}
+
 int flushPage(OutputContext *ctx, QXVSHandle *listOut) {
     ctx->completeMode = qxout::kAfterFlush;
-    if (ctx->banner != 1) {
+    if (ctx->banner != 1 && hasPageBuffers(ctx)) {
         completeBands(ctx, true);
         if (int r = drainUpTo(ctx, ctx->planes[ctx->basePlane].last.bandIndex + ctx->chainLength)) return r;
     }

@@ -162,6 +162,16 @@ TEST(PaperPath, SetupForTheOtherPathRefused) {
     EXPECT_EQ(banner.initPart(bannerParams), 0);
 }
 
+TEST(PaperPath, BannerJobEndingBeforeItsFirstPage) {
+    // Banner paper allows the job-ending flush right after binding; there is
+    // no band to complete then, and nothing to send.
+    const PrintParams banner = makeParams(3, 0, 0, 0, 0, true);
+    JobDriver job;
+    job.start(banner);
+    ASSERT_EQ(job.flush(), 0);
+    EXPECT_TRUE(job.stream.empty());
+}
+
 TEST(PaperPath, FormFeedOnCutPaperRefused) {
     JobDriver job;
     job.start(kMode5);
