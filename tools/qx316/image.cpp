@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace qx316 {
@@ -18,31 +19,90 @@ bool checkSize(int64_t w, int64_t h, int channels, std::string &err) {
     return true;
 }
 
+struct MemoryReader {
+    const uint8_t *data;
+    size_t size;
+    size_t pos;
+};
+
+void readFromMemory(png_structp png, png_bytep out, png_size_t n) {
+    MemoryReader *r = static_cast<MemoryReader *>(png_get_io_ptr(png));
+    if (r->size - r->pos < n)
+        png_error(png, "file truncated");
+    std::memcpy(out, r->data + r->pos, n);
+    r->pos += n;
+}
+
+void pngError(png_structp png, png_const_charp msg) {
+    std::snprintf(static_cast<char *>(png_get_error_ptr(png)), 200, "%s", msg);
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// Decodes with libpng's error jumps; no object with a destructor lives
+// across the jump, so the samples go to a plain buffer first.
 bool readPng(const uint8_t *data, size_t size, Image &out, std::string &err) {
-    png_image img;
-    std::memset(&img, 0, sizeof img);
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&img, data, size)) {
-        err = std::string("damaged PNG: ") + img.message;
+    char msg[200] = "unknown fault";
+    MemoryReader reader{data, size, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, msg, pngError, pngWarning);
+    if (!png) {
+        err = "cannot start the PNG reader";
         return false;
     }
-    const bool colour = (img.format & PNG_FORMAT_FLAG_COLOR) != 0;
-    img.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    png_infop info = png_create_info_struct(png);
+    uint8_t *volatile samples = nullptr;
+    png_bytep *volatile rows = nullptr;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::free(samples);
+        std::free(rows);
+        err = std::string("damaged PNG: ") + msg;
+        return false;
+    }
+    png_set_read_fn(png, &reader, readFromMemory);
+    png_read_info(png, info);
+    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    const int type = png_get_color_type(png, info);
+    const bool colour = (type & PNG_COLOR_MASK_COLOR) != 0;
+    if (!checkSize(w, h, colour ? 4 : 2, err)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    // Everything to 8-bit gray or RGB, with an alpha channel where the file has one.
+    png_set_scale_16(png);
+    png_set_palette_to_rgb(png);
+    png_set_expand_gray_1_2_4_to_8(png);
+    png_set_tRNS_to_alpha(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const int ch = png_get_channels(png, info);
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    samples = static_cast<uint8_t *>(std::malloc(rowBytes * h));
+    rows = static_cast<png_bytep *>(std::malloc(sizeof(png_bytep) * h));
+    if (!samples || !rows)
+        png_error(png, "out of memory");
+    for (png_uint_32 y = 0; y < h; ++y)
+        rows[y] = samples + size_t(y) * rowBytes;
+    png_read_image(png, rows);
+    png_destroy_read_struct(&png, &info, nullptr);
+
+    out.width = int(w);
+    out.height = int(h);
     out.channels = colour ? 3 : 1;
-    if (!checkSize(img.width, img.height, out.channels, err)) {
-        png_image_free(&img);
-        return false;
-    }
-    out.width = int(img.width);
-    out.height = int(img.height);
-    out.pixels.assign(size_t(out.width) * size_t(out.height) * size_t(out.channels), 0);
-    // Transparent pixels fall on white paper.
-    png_color white = {255, 255, 255};
-    if (!png_image_finish_read(&img, &white, out.pixels.data(), 0, nullptr)) {
-        err = std::string("damaged PNG: ") + img.message;
-        png_image_free(&img);
-        return false;
-    }
+    out.pixels.resize(size_t(w) * h * size_t(out.channels));
+    const bool alpha = ch == 2 || ch == 4;
+    for (png_uint_32 y = 0; y < h; ++y)
+        for (png_uint_32 x = 0; x < w; ++x) {
+            const uint8_t *in = samples + size_t(y) * rowBytes + size_t(x) * size_t(ch);
+            uint8_t *o = out.pixels.data() + (size_t(y) * w + x) * size_t(out.channels);
+            const int a = alpha ? in[ch - 1] : 255;
+            // Transparent pixels fall on white paper.
+            for (int c = 0; c < out.channels; ++c)
+                o[c] = uint8_t((in[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    std::free(samples);
+    std::free(rows);
     return true;
 }
 

@@ -1,0 +1,434 @@
+// The qx316 front end end to end: pages printed through the library in
+// every reachable plane mode and read back by the stream decoder.
+#include "frontend.h"
+#include "preview.h"
+#include "qx316_stream.h"
+#include "stream_builder.h"
+#include "testpage.h"
+
+#include "qxdro316_inner.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <map>
+#include <set>
+#include <tuple>
+
+using qx316test::Bytes;
+using qx316test::hex;
+
+namespace {
+
+struct Printed {
+    bool ok = false;
+    std::string error;
+    qx316::ModeInfo mode;
+    Bytes stream;
+    // (page, line, input plane) -> packed line and its levels
+    std::map<std::tuple<int, int, int>, std::pair<Bytes, Bytes>> lines;
+    qx316::DecodeResult decoded;
+};
+
+Printed print(const qx316::PrintOptions &o, std::vector<qx316::PageSource *> pages) {
+    Printed p;
+    qx316::PrintJob job(o, [&](const uint8_t *d, size_t n) {
+        p.stream.insert(p.stream.end(), d, d + n);
+        return true;
+    });
+    job.tap = [&](int page, int line, int plane, const Bytes &packed, const Bytes &levels) {
+        p.lines[{page, line, plane}] = {packed, levels};
+    };
+    p.mode = job.mode();
+    p.ok = job.begin();
+    for (qx316::PageSource *pg : pages)
+        p.ok = p.ok && job.page(*pg);
+    p.ok = p.ok && job.end();
+    p.error = job.error();
+    if (p.ok)
+        p.decoded = qx316::decodeStream(p.stream.data(), p.stream.size());
+    return p;
+}
+
+// ---- Candidate patterns, from the rules of each pattern type -----------------
+
+// Type 1: each 2-bit value of a level gives 00 (0), 10 (2), 01 or 11 (1);
+// a level holding the value 3 gives no dots.
+bool type1Candidate(int level, int pattern) {
+    const int a = level >> 2, b = level & 3;
+    if (a == 3 || b == 3)
+        return pattern == 0;
+    auto ok = [](int v, int dots) { return v == 0 ? dots == 0 : v == 2 ? dots == 2 : (dots == 1 || dots == 3); };
+    return ok(a, pattern >> 2) && ok(b, pattern & 3);
+}
+
+bool tableRowHas(const uint8_t *row, int columns, int pattern) {
+    bool any = false;
+    for (int j = 0; j < columns; ++j) {
+        any |= row[j] != 0;
+        if (row[j] == pattern && (pattern != 0 || j == 0))
+            return true;
+    }
+    return pattern == 0 && !any;
+}
+
+bool nibbleCandidate(int tgl, int level, int pattern) {
+    switch (tgl) {
+    case 1: return type1Candidate(level, pattern);
+    case 2: return level <= 4 ? tableRowHas(Ptr4bit5_1[level], 4, pattern) : pattern == 0;
+    case 3: return level <= 4 ? std::popcount(unsigned(pattern)) == level : pattern == 0;
+    default: return false;
+    }
+}
+
+// Types 5 and 7: level L sets min(L, 4) bits of the high nibble and the rest
+// in the low one. Type 6: any byte with L bits set.
+bool byteCandidate(int tgl, int level, int pattern) {
+    if (level > 8)
+        return pattern == 0;
+    if (tgl == 6)
+        return std::popcount(unsigned(pattern)) == level;
+    const int hi = pattern >> 4, lo = pattern & 15;
+    return std::popcount(unsigned(hi)) == std::min(level, 4) && std::popcount(unsigned(lo)) == std::max(0, level - 4);
+}
+
+// Type 4 with a paired plane: one draw picks the same column in both tables.
+bool pairCandidate(int level, int first, int second) {
+    if (level > 8)
+        return first == 0 && second == 0;
+    for (int j = 0; j < 3; ++j)
+        if (Ptr44bit9_1_5p[level][j] == first && Ptr44bit9_1_2p[level][j] == second)
+            return true;
+    return false;
+}
+
+uint8_t byteAt(const std::map<int64_t, Bytes> &rows, int64_t line, size_t i) {
+    auto it = rows.find(line);
+    if (it == rows.end() || i >= it->second.size())
+        return 0;
+    return it->second[i];
+}
+
+Bytes trimmed(Bytes b) {
+    while (!b.empty() && b.back() == 0)
+        b.pop_back();
+    return b;
+}
+
+const std::map<int64_t, Bytes> kNoRows;
+
+const std::map<int64_t, Bytes> &rowsOf(const qx316::DecodedPage &page, uint8_t letter) {
+    const qx316::DecodedPlane *p = page.plane(letter);
+    return p ? p->rows : kNoRows;
+}
+
+int pairedPlane(const qx316::ModeInfo &m, int d) {
+    if (m.tgl[d] != 4)
+        return -1;
+    if (m.planeMode == 9)
+        return d + 4;
+    if (m.planeMode == 7)
+        return d + 3;
+    return -1;
+}
+
+// Checks every line of every page against what the front end handed over.
+void checkRoundTrip(const Printed &p, const char *name) {
+    const qx316::ModeInfo &m = p.mode;
+    ASSERT_TRUE(p.decoded.ok) << name << ": " << p.decoded.error << " at " << p.decoded.errorOffset;
+    std::set<std::pair<int, int64_t>> seen; // (plane letter, line) checked
+    int mismatches = 0;
+    for (const auto &[key, line] : p.lines) {
+        const auto [pg, y, d] = key;
+        ASSERT_LT(size_t(pg), p.decoded.pages.size()) << name;
+        const qx316::DecodedPage &page = p.decoded.pages[size_t(pg)];
+        ASSERT_EQ(page.bandHeight, m.bandHeight) << name;
+        const Bytes &packed = line.first;
+        const int tgl = m.tgl[d];
+        const auto &rows = rowsOf(page, m.letters[d]);
+        seen.insert({m.letters[d] + 256 * pg, y});
+        if (tgl == 0) {
+            auto it = rows.find(y);
+            const Bytes want = trimmed(packed);
+            const Bytes got = it == rows.end() ? Bytes{} : it->second;
+            if (got != want && ++mismatches < 4)
+                ADD_FAILURE() << name << " plane " << qx316::planeName(m.letters[d]) << " line " << y
+                              << "\nexpected " << hex(want).substr(0, 120) << "\nactual   " << hex(got).substr(0, 120);
+            continue;
+        }
+        const int q = pairedPlane(m, d);
+        if (q >= 0)
+            seen.insert({m.letters[q] + 256 * pg, y});
+        if (tgl == 4 && q < 0)
+            continue; // no paired plane to take the second pattern: the library's choice
+        const auto &pairRows = q >= 0 ? rowsOf(page, m.letters[q]) : kNoRows;
+        for (size_t i = 0; i < packed.size(); ++i) {
+            for (int half = 0; half < 2; ++half) {
+                const int level = half ? packed[i] & 15 : packed[i] >> 4;
+                bool ok;
+                int got, got2 = 0;
+                if (tgl >= 5) {
+                    got = byteAt(rows, y, 2 * i + size_t(half));
+                    ok = byteCandidate(tgl, level, got);
+                } else {
+                    const int shift = half ? 0 : 4;
+                    got = (byteAt(rows, y, i) >> shift) & 15;
+                    if (tgl == 4) {
+                        got2 = (byteAt(pairRows, y, i) >> shift) & 15;
+                        ok = pairCandidate(level, got, got2);
+                    } else {
+                        ok = nibbleCandidate(tgl, level, got);
+                    }
+                }
+                if (!ok && ++mismatches < 4)
+                    ADD_FAILURE() << name << " plane " << qx316::planeName(m.letters[d]) << " line " << y << " byte "
+                                  << i << (half ? " low" : " high") << ": level " << level << " (type " << tgl
+                                  << ") gave pattern 0x" << std::hex << got << " / 0x" << got2 << std::dec;
+            }
+        }
+        // Nothing is coded right of the input.
+        auto it = rows.find(y);
+        if (it != rows.end()) {
+            EXPECT_LE(it->second.size(), packed.size() * (tgl >= 5 ? 2 : 1)) << name << " line " << y;
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << name;
+    // No plane carries a line the front end never inked.
+    for (size_t pg = 0; pg < p.decoded.pages.size(); ++pg)
+        for (const auto &pl : p.decoded.pages[pg].planes)
+            for (const auto &[y, row] : pl.rows)
+                EXPECT_TRUE(seen.count({pl.letter + 256 * int(pg), y})) << name << " plane "
+                                                                        << qx316::planeName(pl.letter) << " line " << y;
+}
+
+struct ModeCase {
+    const char *name;
+    qx316::PrintOptions opt;
+    int planeMode;
+};
+
+qx316::PrintOptions opts(int quality, int media, int head = 0, int colorMode = 0, bool composite = false,
+                         bool banner = false) {
+    qx316::PrintOptions o;
+    o.quality = quality;
+    o.media = media;
+    o.head = head;
+    o.colorMode = colorMode;
+    o.composite = composite;
+    o.banner = banner;
+    return o;
+}
+
+const ModeCase kModes[] = {
+    {"defaults, 4-bit pairs", opts(5, 0), 9},
+    {"head 1, 4-bit pairs without K", opts(5, 0, 1), 7},
+    {"1-bit CMYK", opts(3, 0), 5},
+    {"2-bit type 1 with 1-bit", opts(10, 1), 5},
+    {"2-bit plain with 1-bit", opts(15, 7), 5},
+    {"doubled type 7", opts(5, 26), 4},
+    {"2-bit type 1 light planes", opts(0, 26), 4},
+    {"2-bit plain CMY", opts(10, 15), 2},
+    {"type 2", opts(10, 18), 2},
+    {"type 3 composite", opts(10, 7, 0, 0, true), 2},
+    {"type 3", opts(15, 29), 2},
+    {"K only", opts(10, 7, 0, 1), 1},
+    {"banner", opts(5, 0, 0, 0, false, true), 9},
+    {"composite 4-bit without pairs", opts(5, 0, 0, 0, true), 2},
+};
+
+TEST(RoundTrip, EveryReachablePlaneMode) {
+    for (const ModeCase &c : kModes) {
+        qx316::TestPage page(72);
+        Printed p = print(c.opt, {&page});
+        ASSERT_TRUE(p.ok) << c.name << ": " << p.error;
+        EXPECT_EQ(p.mode.planeMode, c.planeMode) << c.name;
+        checkRoundTrip(p, c.name);
+        ASSERT_EQ(p.decoded.pages.size(), 1u) << c.name;
+        // The blank stretch of the test page sends nothing.
+        for (const auto &pl : p.decoded.pages[0].planes)
+            for (const auto &[y, row] : pl.rows)
+                EXPECT_FALSE(y >= page.blankFrom() && y < page.blankTo()) << c.name << " line " << y;
+    }
+}
+
+TEST(RoundTrip, InkStartingLateInABand) {
+    qx316::TestPage page(72);
+    Printed p = print(opts(3, 0), {&page}); // 1-bit planes: every pixel is visible as a bit
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_TRUE(p.decoded.ok) << p.decoded.error;
+    const auto &m = rowsOf(p.decoded.pages[0], 'M');
+    auto first = m.lower_bound(page.blankTo());
+    ASSERT_NE(first, m.end());
+    EXPECT_EQ(first->first, page.lateStart());
+    EXPECT_EQ(first->first % 8, 7);
+}
+
+TEST(RoundTrip, SeveralPagesAndBlankLinesDelivered) {
+    qx316::TestPage a(72), b(50);
+    qx316::PrintOptions o = opts(15, 7);
+    Printed skipped = print(o, {&a, &b});
+    o.sendBlankLines = true;
+    Printed sent = print(o, {&a, &b});
+    ASSERT_TRUE(skipped.ok && sent.ok) << skipped.error << sent.error;
+    checkRoundTrip(skipped, "blank lines skipped");
+    checkRoundTrip(sent, "blank lines delivered");
+    ASSERT_EQ(skipped.decoded.pages.size(), 2u);
+    ASSERT_EQ(sent.decoded.pages.size(), 2u);
+    for (size_t pg = 0; pg < 2; ++pg)
+        for (const auto &pl : skipped.decoded.pages[pg].planes)
+            EXPECT_EQ(pl.rows, rowsOf(sent.decoded.pages[pg], pl.letter)) << "page " << pg;
+}
+
+TEST(RoundTrip, UnsupportedModeIsReportedInWords) {
+    qx316::TestPage page(72);
+    Bytes out;
+    qx316::PrintJob job(opts(0, 3), [&](const uint8_t *d, size_t n) {
+        out.insert(out.end(), d, d + n);
+        return true;
+    });
+    ASSERT_TRUE(job.begin()) << job.error();
+    EXPECT_FALSE(job.page(page));
+    EXPECT_EQ(job.code(), QXDRO_ERR_MODE);
+    EXPECT_EQ(job.error(), "print mode not supported for quality 0 on media 3 (-148)");
+}
+
+TEST(RoundTrip, PreviewIsBoundedAndInked) {
+    qx316::TestPage page(100);
+    Printed p = print(opts(5, 0), {&page});
+    ASSERT_TRUE(p.ok) << p.error;
+    qx316::ModeInfo mode = p.mode;
+    const qx316::DecodedPage &dp = p.decoded.pages[0];
+    qx316::Preview pv = qx316::composite(dp, &mode, 300);
+    // The stream reaches to its last inked band; the page's right margin
+    // and bottom were never sent.
+    const int lines = int(dp.bands * dp.bandHeight);
+    size_t widest = 0;
+    for (const auto &[y, row] : dp.plane('C')->rows)
+        widest = std::max(widest, row.size());
+    const int pixels = int(widest) * 2; // 4-bit pixels
+    EXPECT_EQ(pv.height, 300);
+    EXPECT_NEAR(pv.width, 300.0 * pixels / lines, 1.0);
+    // The solid black patch is dark, the blank stretch white.
+    const int blankRow = (page.blankFrom() + page.blankTo()) / 2 * 300 / lines;
+    for (int x = 0; x < pv.width; ++x)
+        ASSERT_EQ(pv.rgb[size_t(blankRow * pv.width + x) * 3], 255) << "x " << x;
+    const int patchRow = int(1.9 * 100) * 300 / lines;
+    const int patchCol = int(0.3 * 100 + 3.5 * (page.width() - 60) / 9.0) * pv.width / pixels;
+    const uint8_t *px = &pv.rgb[size_t(patchRow * pv.width + patchCol) * 3];
+    EXPECT_LT(px[0] + px[1] + px[2], 30) << "patch pixel " << int(px[0]) << " " << int(px[1]) << " " << int(px[2]);
+}
+
+// ---- Quantisation and separation ---------------------------------------------
+
+TEST(Quantise, LevelsPerPlaneKind) {
+    struct Case { int bits, tgl, top; };
+    const Case cases[] = {{1, 0, 1}, {2, 0, 3}, {4, 0, 15}, {2, 1, 2}, {4, 2, 4}, {4, 3, 4}, {4, 4, 8}, {4, 7, 8}};
+    for (const Case &c : cases)
+        EXPECT_EQ(qx316::maxLevel(c.bits, c.tgl), c.top) << "bits " << c.bits << " type " << c.tgl;
+}
+
+class FlatPage : public qx316::PageSource {
+public:
+    FlatPage(int w, int h, uint8_t grey) : w_(w), h_(h), grey_(grey) {}
+    int width() const override { return w_; }
+    int height() const override { return h_; }
+    int channels() const override { return 1; }
+    void row(int, uint8_t *out) override { std::fill(out, out + w_, grey_); }
+
+private:
+    int w_, h_;
+    uint8_t grey_;
+};
+
+TEST(Quantise, ErrorDiffusionKeepsTheMeanAndExactEnds) {
+    struct Case { const char *name; qx316::PrintOptions opt; };
+    const Case cases[] = {{"4-bit pairs", opts(5, 0)}, {"1-bit", opts(3, 0)}, {"2-bit", opts(10, 15)},
+                          {"type 1", opts(10, 1)}, {"type 7", opts(5, 26)}};
+    for (const Case &c : cases) {
+        const qx316::ModeInfo m = qx316::queryMode(c.opt);
+        for (int grey : {0, 64, 200, 255}) {
+            for (int d = 0; d < m.inPlanes; ++d) {
+                FlatPage page(37, 40, uint8_t(grey));
+                qx316::Rasteriser r(m, page);
+                const int top = qx316::maxLevel(m.bits[d], m.tgl[d]);
+                uint8_t px = uint8_t(grey), ink[7];
+                qx316::separatePixel(m, &px, 1, ink);
+                double sum = 0;
+                int lo = 255, hi = 0;
+                for (int y = 0; y < 40; ++y) {
+                    r.next(y);
+                    for (uint8_t v : r.levels(d)) {
+                        sum += v;
+                        lo = std::min<int>(lo, v);
+                        hi = std::max<int>(hi, v);
+                    }
+                }
+                EXPECT_LE(hi, top) << c.name << " plane " << d;
+                const double mean = sum / (37 * 40), want = ink[d] * top / 255.0;
+                if (ink[d] == 0 || ink[d] == 255)
+                    EXPECT_TRUE(lo == hi && lo == (ink[d] ? top : 0))
+                        << c.name << " plane " << d << " ink " << int(ink[d]) << ": levels " << lo << ".." << hi;
+                else
+                    EXPECT_NEAR(mean, want, 0.05 * top + 0.02) << c.name << " plane " << d << " grey " << grey;
+            }
+        }
+    }
+}
+
+TEST(Quantise, PackingMostSignificantFirst) {
+    struct Case { const char *name; qx316::PrintOptions opt; int width; Bytes want; };
+    // Black paper: full ink in every plane (CMY without K in mode 2, K alone in 1).
+    const Case cases[] = {
+        {"2-bit, 5 pixels", opts(10, 15), 5, {0xFF, 0xC0}},
+        {"1-bit K, 9 pixels", opts(10, 7, 0, 1), 9, {0xFF, 0x80}},
+        {"4-bit levels 0..8, 3 pixels", opts(5, 0, 1), 3, {0x88, 0x80}},
+    };
+    for (const Case &c : cases) {
+        const qx316::ModeInfo m = qx316::queryMode(c.opt);
+        FlatPage page(c.width, 1, 0);
+        qx316::Rasteriser r(m, page);
+        r.next(0);
+        EXPECT_EQ(r.packed(0), c.want) << c.name << "\nexpected " << hex(c.want) << "\nactual   " << hex(r.packed(0));
+    }
+}
+
+TEST(Separate, UnderColourRemovalWhereTheModeHasK) {
+    struct Case { const char *name; qx316::PrintOptions opt; uint8_t rgb[3]; Bytes ink; };
+    const Case cases[] = {
+        {"grey to K", opts(5, 0), {128, 128, 128}, {0, 0, 0, 127}},
+        {"red keeps M and Y", opts(5, 0), {255, 0, 0}, {0, 255, 255, 0}},
+        {"dark red", opts(5, 0), {200, 0, 50}, {0, 200, 150, 55}},
+        {"no K plane: grey stays CMY", opts(5, 0, 1), {128, 128, 128}, {127, 127, 127}},
+        {"K only: luminance", opts(10, 7, 0, 1), {255, 0, 0}, {255 - 76}},
+    };
+    for (const Case &c : cases) {
+        const qx316::ModeInfo m = qx316::queryMode(c.opt);
+        ASSERT_EQ(size_t(m.inPlanes), c.ink.size()) << c.name;
+        uint8_t ink[7] = {};
+        qx316::separatePixel(m, c.rgb, 3, ink);
+        EXPECT_EQ(Bytes(ink, ink + m.inPlanes), c.ink) << c.name << "\nexpected " << hex(c.ink) << "\nactual   "
+                                                       << hex(ink, size_t(m.inPlanes));
+    }
+}
+
+TEST(Mode, QueryMatchesTheLibrary) {
+    const qx316::ModeInfo m = qx316::queryMode(opts(5, 0));
+    EXPECT_EQ(m.planeMode, 9);
+    EXPECT_EQ(m.inPlanes, 4);
+    EXPECT_EQ(m.outPlanes, 7);
+    EXPECT_EQ(m.bandHeight, 16);
+    EXPECT_EQ(m.kIndex, 3);
+    const int bits[] = {4, 4, 4, 1, 4, 4, 4}, tgl[] = {4, 4, 4, 0, 4, 4, 4};
+    const uint8_t letters[] = {'C', 'M', 'Y', 'K', 0xC3, 0xCD, 0xD9};
+    for (int p = 0; p < 7; ++p) {
+        EXPECT_EQ(m.bits[p], bits[p]) << p;
+        EXPECT_EQ(m.tgl[p], tgl[p]) << p;
+        EXPECT_EQ(m.letters[p], letters[p]) << p;
+    }
+    EXPECT_EQ(qx316::queryMode(opts(5, 26)).bandHeight, 8);
+    EXPECT_EQ(qx316::queryMode(opts(5, 0, 0, 0, false, true)).bandHeight, 8);
+    EXPECT_EQ(qx316::queryMode(opts(0, 3)).problem, "print mode not supported for quality 0 on media 3");
+    EXPECT_NE(qx316::queryMode(opts(0, 0, 0, 0, true)).problem.find("bit depth"), std::string::npos);
+}
+
+} // namespace
