@@ -162,13 +162,13 @@ TEST(Commands, FirstItemIsSetupAndJobHeader) {
         JobDriver job;
         job.start(p);
         ASSERT_EQ(job.initPart(p), 0);
-        ASSERT_EQ(job.produce(inkLine(5, job.context()->inPlaneCount, {0})), 0);
+        ASSERT_EQ(job.produce(inkLine(5, job.context()->inPlaneCount, {0}, 2)), 0);
         const uint8_t h = static_cast<uint8_t>(job.context()->bandHeight);
         const Bytes want = {0x1B, 0x28, 0x62, 0x01, 0x00, 0x01, 0x1B, 0x28, 0x49,
                             0x01, 0x00, 0x01, 0x1B, 0x28, 0x4A, 0x01, 0x00, h};
         ASSERT_EQ(job.lastChunks.size(), 1u);
         EXPECT_EQ(job.lastChunks[0], want) << hex(job.lastChunks[0]);
-        ASSERT_EQ(job.produce(inkLine(6, job.context()->inPlaneCount, {0})), 0);
+        ASSERT_EQ(job.produce(inkLine(6, job.context()->inPlaneCount, {0}, 2)), 0);
         EXPECT_TRUE(job.lastChunks.empty()) << "the header goes out once";
     }
 }
