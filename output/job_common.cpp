@@ -85,15 +85,9 @@ void restoreLengths(const BCB &b, const uint8_t (*in)[2]) {
 }  // namespace
 
 void releaseBlocksAfter(BCB *last) {
-    QXVSHandle h = last->nextHandle;
-    while (h) {
-        BCB *b = static_cast<BCB *>(QXVSLockHNDL(h));
-        for (QXVSHandle &slot : b->handle) QXVSDisposeHNDL(&slot);
-        QXVSHandle following = b->nextHandle;
-        QXVSUnlockHNDL(h);
-        QXVSDisposeHNDL(&h);
-        h = following;
-    }
+    BCB rest{};
+    rest.nextHandle = last->nextHandle;
+    AllPutBCB_GMem(&rest);
     last->nextHandle = nullptr;
     last->next = nullptr;
 }
