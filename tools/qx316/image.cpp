@@ -204,24 +204,28 @@ bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err) {
     return false;
 }
 
-bool readImageFile(const std::string &path, Image &out, std::string &err) {
+bool readFileBytes(const std::string &path, std::vector<uint8_t> &bytes, std::string &err) {
     FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (!f) {
         err = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> bytes;
     uint8_t buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
         bytes.insert(bytes.end(), buf, buf + n);
-    bool bad = std::ferror(f) != 0;
+    const bool bad = std::ferror(f) != 0;
     if (f != stdin)
         std::fclose(f);
-    if (bad) {
+    if (bad)
         err = "cannot read " + path;
+    return !bad;
+}
+
+bool readImageFile(const std::string &path, Image &out, std::string &err) {
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, err))
         return false;
-    }
     if (!readImage(bytes.data(), bytes.size(), out, err)) {
         err = path + ": " + err;
         return false;

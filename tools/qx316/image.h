@@ -29,6 +29,8 @@ constexpr int64_t kMaxImageSamples = int64_t(1) << 30;
 bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err);
 
 // Reads a whole file ("-" = standard input) and decodes it as readImage does.
+// Reads a whole file (- for stdin).
+bool readFileBytes(const std::string &path, std::vector<uint8_t> &bytes, std::string &err);
 bool readImageFile(const std::string &path, Image &out, std::string &err);
 
 // Writes 8-bit gray (channels 1) or RGB (channels 3) samples as a PNG.

@@ -229,21 +229,12 @@ int runPrint(Tool &t) {
 }
 
 bool readAll(const std::string &path, std::vector<uint8_t> &bytes) {
-    FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (!f) {
-        error("cannot open " + path + ": " + std::strerror(errno));
+    std::string err;
+    if (!qx316::readFileBytes(path, bytes, err)) {
+        error(err);
         return false;
     }
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    bool bad = std::ferror(f) != 0;
-    if (f != stdin)
-        std::fclose(f);
-    if (bad)
-        error("cannot read " + path);
-    return !bad;
+    return true;
 }
 
 bool decodeInput(const Tool &t, qx316::DecodeResult &r, size_t maxCommands) {
