@@ -31,6 +31,7 @@ constexpr int kSkipCmd = 65;
 constexpr int kSkipCmdHead = 5;
 constexpr int kSetupCmd = 77;
 constexpr int kSetupCmdBytes = 6;
+constexpr int kEmptyRasterCmd = 72;
 
 struct ColourSelect {
     int offset;
@@ -118,7 +119,7 @@ int writeBandCommands(OutputContext *ctx, int16_t s) {
 
 }  // namespace
 
-void qxout::writeEmptyRasterCommand(uint8_t *dst) { put(dst, 72, qxout::kRasterHeaderBytes); }
+void qxout::writeEmptyRasterCommand(uint8_t *dst) { put(dst, kEmptyRasterCmd, qxout::kRasterHeaderBytes); }
 
 extern "C" {
 
