@@ -3,7 +3,9 @@
 # everything is already there. Debian packages, as root (or through sudo).
 set -euo pipefail
 
-packages=(g++ g++-multilib cmake make googletest libbenchmark-dev libpng-dev binutils file)
+packages=(g++ g++-multilib cmake make googletest libbenchmark-dev libpng-dev binutils file pkgconf
+          cups cups-client cups-filters cups-ppdc libcups2-dev libcupsimage2-dev ghostscript poppler-utils
+          cups-ipp-utils)
 
 missing=()
 for p in "${packages[@]}"; do

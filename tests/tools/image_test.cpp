@@ -1,13 +1,14 @@
 // Page reading: PNG and PNM of odd widths, 16-bit and alpha inputs, and
 // damaged files; then such a page printed and read back pixel for pixel.
-#include "frontend.h"
 #include "image.h"
+#include "job.h"
 #include "qx316_stream.h"
 #include "stream_builder.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <string>
@@ -175,12 +176,16 @@ TEST(ReadImage, OddWidthPagePrintsExactly) {
     qx316::PrintOptions o;
     o.quality = 3; // 1-bit C, M, Y, K
     Bytes stream;
-    qx316::PrintJob job(o, [&](const uint8_t *d, size_t n) {
+    qx316::Job job(o);
+    int rc = job.begin([&](const uint8_t *d, size_t n) {
         stream.insert(stream.end(), d, d + n);
         return true;
     });
-    qx316::ImagePage page(img);
-    ASSERT_TRUE(job.begin() && job.page(page) && job.end()) << job.error();
+    rc = rc ? rc
+            : qx316::printPage(job, {img.width, img.height, qx316::RowFormat::Gray8}, [&](int y, uint8_t *row) {
+                  std::copy_n(img.pixels.begin() + y * img.width, img.width, row);
+              });
+    ASSERT_EQ(rc ? rc : job.end(), qx316::kOk) << job.error();
     qx316::DecodeResult r = qx316::decodeStream(stream.data(), stream.size());
     ASSERT_TRUE(r.ok) << r.error;
     const qx316::DecodedPlane *k = r.pages[0].plane('K');

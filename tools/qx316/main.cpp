@@ -1,7 +1,7 @@
 // qx316: print pages through the library, decode a printer stream into
 // pictures, or list its commands.
-#include "frontend.h"
 #include "image.h"
+#include "job.h"
 #include "preview.h"
 #include "qx316_stream.h"
 #include "testpage.h"
@@ -42,9 +42,22 @@ void usage(FILE *f) {
     std::fputs("usage: qx316 print [options] [PAGE ...] -o OUT.prn   (PAGE: PNG, PNM or - for stdin)\n"
                "       qx316 decode IN.prn -o PREVIEW.png [--planes DIR] [print options]\n"
                "       qx316 dump IN.prn\n"
-               "print options: --quality CODE  --media CODE  --head CODE  --color-mode N\n"
-               "               --composite  --banner  --form-length LINES\n"
-               "other options: --dpi N (built-in test page, default 600)  --send-blank  --quiet\n"
+               "print options (a choice's keyword or its code):\n",
+               f);
+    for (const qx316::OptionSpec &o : qx316::optionTable()) {
+        std::string line = std::string("  --") + o.cliName;
+        if (o.choices.empty()) {
+            line += " N";
+        } else {
+            line += " ";
+            for (size_t i = 0; i < o.choices.size(); ++i)
+                line += (i ? "|" : "") + std::string(o.choices[i].keyword);
+        }
+        if (o.flag)
+            line += std::string("  (or --") + o.flag + ")";
+        std::fprintf(f, "%-58s %s\n", line.c_str(), o.name);
+    }
+    std::fputs("other options: --dpi N (built-in test page, default 600)  --send-blank  --quiet\n"
                "See docs/qx316.md.\n",
                f);
 }
@@ -74,37 +87,39 @@ bool parseArgs(Tool &t, int argc, char **argv) {
         usage(stderr);
         return false;
     }
-    struct IntOpt { const char *name; int *field; int lo, hi; bool mode; };
-    const IntOpt ints[] = {
-        {"--quality", &t.opt.quality, -32768, 32767, true},
-        {"--media", &t.opt.media, -32768, 32767, true},
-        {"--head", &t.opt.head, -32768, 32767, true},
-        {"--color-mode", &t.opt.colorMode, -32768, 32767, true},
-        {"--form-length", &t.opt.formLength, 1, 1 << 30, false},
-        {"--dpi", &t.dpi, 36, 600, false},
-    };
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         bool done = false;
-        for (const IntOpt &o : ints)
-            if (a == o.name) {
-                if (i + 1 >= argc || !parseInt(argv[i + 1], o.lo, o.hi, *o.field)) {
-                    error(a + " needs a number from " + std::to_string(o.lo) + " to " + std::to_string(o.hi));
+        for (const qx316::OptionSpec &o : qx316::optionTable()) {
+            // A flag that shares its option's name takes a choice when one follows.
+            const bool choiceFollows = i + 1 < argc && qx316::findChoice(o.id, argv[i + 1]);
+            if (o.flag && a == std::string("--") + o.flag && !(o.flag == std::string(o.cliName) && choiceFollows)) {
+                qx316::setOptionCode(t.opt, o.id, 1);
+            } else if (a == std::string("--") + o.cliName) {
+                std::string err;
+                if (i + 1 >= argc || !qx316::setOption(t.opt, o.id, argv[i + 1], err)) {
+                    error(i + 1 >= argc ? a + " needs a value" : err);
                     return false;
                 }
-                t.modeGiven |= o.mode;
                 ++i;
-                done = true;
+            } else {
+                continue;
             }
+            t.modeGiven = true;
+            done = true;
+            break;
+        }
         if (done)
             continue;
-        if (a == "--composite") {
-            t.opt.composite = true;
-            t.modeGiven = true;
-        } else if (a == "--banner") {
-            t.opt.banner = true;
-            t.modeGiven = true;
-        } else if (a == "--send-blank") {
+        if (a == "--dpi") {
+            if (i + 1 >= argc || !parseInt(argv[i + 1], 36, 600, t.dpi)) {
+                error("--dpi needs a number from 36 to 600");
+                return false;
+            }
+            ++i;
+            continue;
+        }
+        if (a == "--send-blank") {
             t.opt.sendBlankLines = true;
         } else if (a == "--quiet" || a == "-q") {
             t.quiet = true;
@@ -194,26 +209,32 @@ int runPrint(Tool &t) {
     if (!out.open(t.out))
         return 1;
     const auto t0 = std::chrono::steady_clock::now();
-    qx316::PrintJob job(t.opt, [&](const uint8_t *d, size_t n) {
-        return !gCancelled && std::fwrite(d, 1, n, out.f) == n;
-    });
+    qx316::Job job(t.opt);
     if (t.progress)
         job.progress = [](int page, int line, int lines) {
             std::fprintf(stderr, "\rpage %d line %d of %d ", page, line, lines);
         };
-    bool ok = job.begin();
-    if (ok && images.empty()) {
-        qx316::TestPage page(t.dpi);
-        ok = job.page(page);
+    int rc = job.begin([&](const uint8_t *d, size_t n) { return !gCancelled && std::fwrite(d, 1, n, out.f) == n; });
+    if (rc == qx316::kOk && images.empty()) {
+        const qx316::TestPage page(t.dpi);
+        rc = qx316::printPage(job, {page.width(), page.height(), qx316::RowFormat::Rgb8},
+                              [&](int y, uint8_t *row) { page.row(y, row); });
     }
-    for (size_t i = 0; ok && i < images.size(); ++i) {
-        qx316::ImagePage page(images[i]);
-        ok = job.page(page);
+    for (size_t i = 0; rc == qx316::kOk && i < images.size(); ++i) {
+        const qx316::Image &img = images[i];
+        const size_t rowBytes = size_t(img.width) * size_t(img.channels);
+        rc = qx316::printPage(job,
+                              {img.width, img.height, img.channels == 1 ? qx316::RowFormat::Gray8
+                                                                        : qx316::RowFormat::Rgb8},
+                              [&](int y, uint8_t *row) {
+                                  std::memcpy(row, img.pixels.data() + size_t(y) * rowBytes, rowBytes);
+                              });
     }
-    ok = ok && job.end();
+    if (rc == qx316::kOk)
+        rc = job.end();
     if (t.progress)
         std::fputs("\r\033[K", stderr);
-    if (!ok) {
+    if (rc != qx316::kOk) {
         error(gCancelled ? "cancelled" : job.error());
         return 1;
     }

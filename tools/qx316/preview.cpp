@@ -1,5 +1,7 @@
 #include "preview.h"
 
+#include "image.h"
+
 #include <algorithm>
 #include <cmath>
 #include <sys/stat.h>

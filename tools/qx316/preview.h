@@ -2,7 +2,7 @@
 #ifndef QX316_PREVIEW_H
 #define QX316_PREVIEW_H
 
-#include "frontend.h"
+#include "mode.h"
 #include "qx316_stream.h"
 
 #include <string>

@@ -50,7 +50,7 @@ TestPage::TestPage(int dpi) : dpi_(dpi), width_(in(8.27)), height_(in(11.69)) {
     lateStart_ = (blankTo_ + 15) / 16 * 16 + 15;
 }
 
-void TestPage::row(int y, uint8_t *out) {
+void TestPage::row(int y, uint8_t *out) const {
     std::memset(out, 255, size_t(width_) * 3);
     const int left = in(0.3), right = width_ - in(0.3);
     const int span = std::max(1, right - left);

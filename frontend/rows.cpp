@@ -1,0 +1,260 @@
+#include "rows.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qx316 {
+
+namespace {
+
+struct FormatInfo {
+    const char *name;
+    int samples;  // samples a pixel (halftoned formats: 1-bit planes)
+    int bytes;    // bytes a sample; 0 for 1-bit formats
+};
+
+constexpr FormatInfo kFormats[kRowFormatCount] = {
+    {"8-bit gray", 1, 1}, {"8-bit RGB", 3, 1}, {"8-bit CMYK", 4, 1}, {"16-bit gray", 1, 2},
+    {"16-bit RGB", 3, 2}, {"16-bit CMYK", 4, 2}, {"1-bit K", 1, 0},  {"1-bit C, M, Y, K planes", 4, 0},
+};
+
+const FormatInfo &info(RowFormat f) { return kFormats[int(f)]; }
+
+// True when every byte of [p, p + n) equals v; word at a time.
+bool allBytes(const uint8_t *p, size_t n, uint8_t v) {
+    uint64_t pattern;
+    std::memset(&pattern, v, sizeof pattern);
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        uint64_t w[4];
+        std::memcpy(w, p + i, sizeof w);
+        if (((w[0] ^ pattern) | (w[1] ^ pattern) | (w[2] ^ pattern) | (w[3] ^ pattern)) != 0)
+            return false;
+    }
+    for (; i < n; ++i)
+        if (p[i] != v)
+            return false;
+    return true;
+}
+
+// Takes a 16-bit sample to 8 bits, rounding.
+inline uint8_t to8(uint16_t v) { return uint8_t((uint32_t(v) * 255 + 32767) / 65535); }
+
+} // namespace
+
+size_t rowBytes(RowFormat f, int width) {
+    if (width < 1 || width > 32767 || int(f) < 0 || int(f) >= kRowFormatCount)
+        return 0;
+    const FormatInfo &fi = info(f);
+    if (fi.bytes == 0)
+        return size_t(fi.samples) * ((size_t(width) + 7) / 8);
+    return size_t(width) * size_t(fi.samples) * size_t(fi.bytes);
+}
+
+const char *rowFormatName(RowFormat f) {
+    return int(f) >= 0 && int(f) < kRowFormatCount ? info(f).name : "unknown row format";
+}
+
+bool isHalftoned(RowFormat f) { return f == RowFormat::K1 || f == RowFormat::Cmyk1Planes; }
+
+void separatePixel(const ModeInfo &mode, const uint8_t *px, int channels, uint8_t *ink) {
+    const int r = px[0], g = channels == 3 ? px[1] : px[0], b = channels == 3 ? px[2] : px[0];
+    if (mode.planeMode == 1) {
+        ink[0] = uint8_t(255 - (r * 299 + g * 587 + b * 114 + 500) / 1000);
+        return;
+    }
+    int c = 255 - r, m = 255 - g, y = 255 - b, k = 0;
+    if (mode.kIndex >= 0) {
+        // Full under-colour removal: the grey part of the colour goes to K.
+        k = std::min(c, std::min(m, y));
+        c -= k;
+        m -= k;
+        y -= k;
+    }
+    ink[0] = uint8_t(c);
+    ink[1] = uint8_t(m);
+    ink[2] = uint8_t(y);
+    for (int p = 3; p < mode.inPlanes; ++p)
+        ink[p] = 0;
+    if (mode.kIndex == 3)
+        ink[3] = uint8_t(k);
+}
+
+namespace {
+
+// Inks of one CMYK pixel (0 none .. 255 full) in the input planes: K stays K
+// where the mode has a K plane, joins C, M and Y where it has none, and a
+// single-plane mode prints the pixel's darkness.
+void separateCmyk(const ModeInfo &mode, const uint8_t *px, uint8_t *ink) {
+    const int c = px[0], m = px[1], y = px[2], k = px[3];
+    if (mode.planeMode == 1) {
+        ink[0] = uint8_t(std::min(255, k + (c * 299 + m * 587 + y * 114 + 500) / 1000));
+        return;
+    }
+    for (int p = 3; p < mode.inPlanes; ++p)
+        ink[p] = 0;
+    if (mode.kIndex >= 0) {
+        ink[0] = uint8_t(c);
+        ink[1] = uint8_t(m);
+        ink[2] = uint8_t(y);
+        ink[mode.kIndex] = uint8_t(k);
+        return;
+    }
+    ink[0] = uint8_t(std::min(255, c + k));
+    ink[1] = uint8_t(std::min(255, m + k));
+    ink[2] = uint8_t(std::min(255, y + k));
+}
+
+} // namespace
+
+RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset)
+    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset) {
+    const size_t n = size_t(mode.inPlanes), w = size_t(width);
+    const FormatInfo &fi = info(format);
+    if (fi.bytes == 2)
+        px_.resize(w * size_t(fi.samples));
+    levels_.assign(n, std::vector<uint8_t>(w));
+    packed_.resize(n);
+    for (size_t p = 0; p < n; ++p)
+        packed_[p].assign((size_t(leftOffset + width) * size_t(mode.bits[p]) + 7) / 8, 0);
+    if (!isHalftoned(format)) {
+        ink_.assign(n, std::vector<uint8_t>(w));
+        err_.assign(n, std::vector<int>(w + 2));
+        errNext_.assign(n, std::vector<int>(w + 2));
+    }
+}
+
+void RowQuantiser::blank() {
+    // A white row quantises to no ink and passes no error on.
+    if (errDirty_) {
+        for (auto &e : err_)
+            std::fill(e.begin(), e.end(), 0);
+        errDirty_ = false;
+    }
+}
+
+void RowQuantiser::zero() {
+    for (auto &p : packed_)
+        std::fill(p.begin(), p.end(), 0);
+    for (auto &l : levels_)
+        std::fill(l.begin(), l.end(), 0);
+}
+
+bool RowQuantiser::next(const uint8_t *row) {
+    const size_t n = rowBytes(format_, width_);
+    const bool white = format_ == RowFormat::Gray8 || format_ == RowFormat::Rgb8 || format_ == RowFormat::Gray16 ||
+                       format_ == RowFormat::Rgb16;
+    if (allBytes(row, n, white ? 0xFF : 0x00)) {
+        blank();
+        return false;
+    }
+    return isHalftoned(format_) ? halftonedRow(row) : inkRow(row);
+}
+
+bool RowQuantiser::inkRow(const uint8_t *row) {
+    const FormatInfo &fi = info(format_);
+    const uint8_t *src = row;
+    if (fi.bytes == 2) {
+        uint16_t v;
+        for (size_t i = 0; i < px_.size(); ++i) {
+            std::memcpy(&v, row + 2 * i, 2);
+            px_[i] = to8(v);
+        }
+        src = px_.data();
+    }
+    uint8_t ink[QXDRO_MAX_PLANES];
+    const size_t step = size_t(fi.samples);
+    for (int x = 0; x < width_; ++x) {
+        const uint8_t *px = src + size_t(x) * step;
+        if (fi.samples == 4)
+            separateCmyk(mode_, px, ink);
+        else
+            separatePixel(mode_, px, fi.samples, ink);
+        for (int p = 0; p < mode_.inPlanes; ++p)
+            ink_[size_t(p)][size_t(x)] = ink[p];
+    }
+    bool inked = false;
+    for (int p = 0; p < mode_.inPlanes; ++p) {
+        diffuse(p);
+        pack(p);
+        const std::vector<uint8_t> &out = packed_[size_t(p)];
+        inked = inked || !allBytes(out.data(), out.size(), 0);
+    }
+    errDirty_ = true;
+    return inked;
+}
+
+void RowQuantiser::diffuse(int p) {
+    const int top = maxLevel(mode_.bits[p], mode_.tgl[p]);
+    std::vector<int> &e = err_[size_t(p)], &en = errNext_[size_t(p)];
+    std::fill(en.begin(), en.end(), 0);
+    const std::vector<uint8_t> &in = ink_[size_t(p)];
+    std::vector<uint8_t> &lv = levels_[size_t(p)];
+    // Floyd-Steinberg in units of 1/255 level; paper white and full ink stay
+    // exact and pass no error on, so blank areas stay blank.
+    for (int x = 0; x < width_; ++x) {
+        const int v0 = in[size_t(x)];
+        int q;
+        if (v0 == 0) {
+            q = 0;
+        } else if (v0 == 255) {
+            q = top;
+        } else {
+            const int v = v0 * top + e[size_t(x) + 1];
+            q = std::clamp((v + 127) / 255, 0, top);
+            const int d = v - q * 255;
+            e[size_t(x) + 2] += d * 7 / 16;
+            en[size_t(x)] += d * 3 / 16;
+            en[size_t(x) + 1] += d * 5 / 16;
+            en[size_t(x) + 2] += d / 16;
+        }
+        lv[size_t(x)] = uint8_t(q);
+    }
+    std::swap(e, en);
+}
+
+void RowQuantiser::pack(int p) {
+    const int bits = mode_.bits[p];
+    const std::vector<uint8_t> &lv = levels_[size_t(p)];
+    std::vector<uint8_t> &out = packed_[size_t(p)];
+    std::fill(out.begin(), out.end(), 0);
+    const int perByte = 8 / bits;
+    for (int x = 0; x < width_; ++x) {
+        const int at = leftOffset_ + x;
+        out[size_t(at / perByte)] |= uint8_t(lv[size_t(x)] << (8 - bits * (at % perByte + 1)));
+    }
+}
+
+bool RowQuantiser::halftonedRow(const uint8_t *row) {
+    const size_t planeBytes = (size_t(width_) + 7) / 8;
+    // Which source planes (C, M, Y, K) put ink into input plane d.
+    unsigned sources[QXDRO_MAX_PLANES] = {};
+    const bool k1 = format_ == RowFormat::K1;
+    const unsigned kBit = k1 ? 1u : 8u;
+    if (mode_.planeMode == 1) {
+        sources[0] = k1 ? 1u : 15u;
+    } else {
+        for (int d = 0; d < 3 && d < mode_.inPlanes; ++d)
+            sources[d] = (k1 ? 0u : 1u << d) | (mode_.kIndex < 0 ? kBit : 0u);
+        if (mode_.kIndex >= 0)
+            sources[mode_.kIndex] = kBit;
+    }
+    bool inked = false;
+    for (int d = 0; d < mode_.inPlanes; ++d) {
+        const uint8_t top = uint8_t(maxLevel(mode_.bits[d], mode_.tgl[d]));
+        std::vector<uint8_t> &lv = levels_[size_t(d)];
+        for (int x = 0; x < width_; ++x) {
+            bool on = false;
+            for (unsigned s = 0; s < 4; ++s)
+                if (sources[d] & (1u << s))
+                    on = on || (row[s * planeBytes + size_t(x) / 8] >> (7 - x % 8)) & 1;
+            lv[size_t(x)] = on ? top : 0;
+        }
+        pack(d);
+        const std::vector<uint8_t> &out = packed_[size_t(d)];
+        inked = inked || !allBytes(out.data(), out.size(), 0);
+    }
+    return inked;
+}
+
+} // namespace qx316

@@ -1,0 +1,72 @@
+// Row formats a host hands to the kit, and the quantiser that turns rows
+// into the packed lines of the library's input planes: ink separation (with
+// under-colour removal where the mode has K), error diffusion to each
+// plane's levels, packing most significant pixel first.
+#ifndef QX316_FRONTEND_ROWS_H
+#define QX316_FRONTEND_ROWS_H
+
+#include "mode.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qx316 {
+
+enum class RowFormat : int {
+    Gray8,       // 1 byte a pixel: 0 black .. 255 white
+    Rgb8,        // 3 bytes a pixel: R, G, B
+    Cmyk8,       // 4 bytes a pixel: C, M, Y, K ink, 0 none .. 255 full
+    Gray16,      // the same with 16-bit samples in host byte order,
+    Rgb16,       //   taken down to 8 bits
+    Cmyk16,
+    K1,          // 1 bit a pixel, leftmost in the high bit, 1 = black ink
+    Cmyk1Planes, // four 1-bit lines one after another: C, M, Y, K, each (width + 7) / 8 bytes
+};
+constexpr int kRowFormatCount = 8;
+
+// Bytes of one row of width pixels; 0 for a width outside 1..32767.
+size_t rowBytes(RowFormat f, int width);
+const char *rowFormatName(RowFormat f);
+// Rows already halftoned by the host: passed through without error diffusion.
+bool isHalftoned(RowFormat f);
+
+// Separates one 8-bit gray (channels 1) or RGB (3) pixel into the inks of
+// the input planes (0 = none, 255 = full).
+void separatePixel(const ModeInfo &mode, const uint8_t *px, int channels, uint8_t *ink);
+
+// Turns rows of one page into packed input-plane lines. Pixel x of a row is
+// pixel leftOffset + x of the line.
+class RowQuantiser {
+public:
+    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset);
+    // Quantises one row (rowBytes(format, width) bytes); returns false when
+    // the row has no ink in any plane, in which case packed() is not filled.
+    bool next(const uint8_t *row);
+    // A blank row: keeps the diffusion state as a white row would.
+    void blank();
+    // Fills packed() and levels() with no ink (next() leaves them as they
+    // were for a blank row).
+    void zero();
+    const std::vector<uint8_t> &packed(int plane) const { return packed_[size_t(plane)]; }
+    const std::vector<uint8_t> &levels(int plane) const { return levels_[size_t(plane)]; }
+    int lineWidth() const { return leftOffset_ + width_; } // pixels of the packed lines
+
+private:
+    bool inkRow(const uint8_t *row);
+    bool halftonedRow(const uint8_t *row);
+    void diffuse(int plane);
+    void pack(int plane);
+
+    const ModeInfo &mode_;
+    RowFormat format_;
+    int width_, leftOffset_;
+    bool errDirty_ = false;
+    std::vector<uint8_t> px_;  // a row taken to 8-bit samples
+    std::vector<std::vector<uint8_t>> ink_, levels_, packed_;
+    std::vector<std::vector<int>> err_, errNext_;
+};
+
+} // namespace qx316
+
+#endif
