@@ -10,12 +10,19 @@ jobs=${QX_JOBS:-$(nproc)}
 
 case "$tree" in
   native) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  i386)   flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32) ;;
+  i386)   flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32)
+          # Where the kernel runs no 32-bit programs, the tests run under
+          # qemu's user-mode emulator (scripts/setup.sh installs it then).
+          if ! "$top/scripts/runs-i386.sh"; then
+            flags+=(-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-i386)
+          else
+            flags+=(-DCMAKE_CROSSCOMPILING_EMULATOR=)
+          fi ;;
   asan)   flags=(-DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON) ;;
   *) echo "unknown tree: $tree" >&2; exit 2 ;;
 esac
 
-if [ ! -f "$dir/CMakeCache.txt" ]; then
+if [ ! -f "$dir/CMakeCache.txt" ] || [ "$tree" = i386 ]; then
   cmake -S "$top" -B "$dir" "${flags[@]}" >/dev/null
 fi
 cmake --build "$dir" -j "$jobs" "$@"

@@ -7,9 +7,16 @@ packages=(g++ g++-multilib cmake make googletest libbenchmark-dev libpng-dev bin
           cups cups-client cups-filters cups-ppdc libcups2-dev libcupsimage2-dev ghostscript poppler-utils
           cups-ipp-utils)
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+# Where the kernel runs no 32-bit programs, the i386 tests run under qemu.
+if installed gcc-multilib && ! "$(dirname "$0")/runs-i386.sh"; then
+  packages+=(qemu-user)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+  if ! installed "$p"; then
     missing+=("$p")
   fi
 done
@@ -21,3 +28,7 @@ echo "setup: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The 32-bit compiler was new: look again whether the emulator is needed.
+if ! installed qemu-user && ! "$(dirname "$0")/runs-i386.sh"; then
+  $sudo apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+fi
