@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -163,6 +164,40 @@ TEST(ReadImage, DamagedFilesAreRefused) {
     std::string err;
     EXPECT_FALSE(qx316::readImageFile("/nonexistent/page.png", img, err));
     EXPECT_NE(err.find("/nonexistent/page.png"), std::string::npos) << err;
+}
+
+// Files whose end is missing or followed by garbage, and pages wider than the
+// print mode takes, are refused; the wide page before a pixel is decoded and
+// a header alone without taking memory for the pixels it claims.
+TEST(ReadImage, EndsWidthsAndClaimsAreCheckedFirst) {
+    const Bytes good = encodePng(7, 3, PNG_COLOR_TYPE_RGB, 8, pattern(63, 1));
+    const Bytes noEnd(good.begin(), good.end() - 12); // without the IEND chunk
+    Bytes garbage = good;
+    garbage.insert(garbage.end(), {'j', 'u', 'n', 'k'});
+    read(noEnd, false);
+    read(garbage, false);
+    // The same PNG is refused for a 6-pixel mode limit, and the reason says so.
+    qx316::Image img;
+    std::string err;
+    EXPECT_FALSE(qx316::readImage(good.data(), good.size(), img, err, 6));
+    EXPECT_NE(err.find("at most 6"), std::string::npos) << err;
+    EXPECT_TRUE(qx316::readImage(good.data(), good.size(), img, err, 7)) << err;
+    // A 16384 x 16384 PNG whose pixels are absent: refused at the header.
+    const Bytes big = encodePng(16384, 1, PNG_COLOR_TYPE_RGB, 8, Bytes(16384 * 3, 7));
+    Bytes claim(big.begin(), big.begin() + 33); // signature and IHDR
+    // Height 16384: big-endian at IHDR data + 4, then the chunk's CRC anew.
+    claim[20] = 0x00;
+    claim[21] = 0x00;
+    claim[22] = 0x40;
+    claim[23] = 0x00;
+    const uLong crc = crc32(crc32(0, nullptr, 0), claim.data() + 12, 17);
+    for (int i = 0; i < 4; ++i)
+        claim[29 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+    claim.insert(claim.end(), big.begin() + 33, big.end());
+    EXPECT_FALSE(qx316::readImage(claim.data(), claim.size(), img, err, 4961));
+    EXPECT_NE(err.find("at most 4961"), std::string::npos) << err;
+    EXPECT_FALSE(qx316::readImage(claim.data(), claim.size(), img, err)) << "pixels absent";
+    EXPECT_TRUE(img.pixels.empty());
 }
 
 // A 9-pixel wide PNM through 1-bit planes comes back bit for bit.

@@ -3,17 +3,25 @@
 #include <png.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qx316 {
 
 namespace {
 
-bool checkSize(int64_t w, int64_t h, int channels, std::string &err) {
+bool checkSize(int64_t w, int64_t h, int channels, int maxWidth, std::string &err) {
     if (w < 1 || h < 1 || w > kMaxImageWidth || h > kMaxImageHeight || w * h * channels > kMaxImageSamples) {
         err = "image size " + std::to_string(w) + " x " + std::to_string(h) + " is outside 1..32767 x 1..2097152";
+        return false;
+    }
+    if (w > maxWidth) {
+        err = "image is " + std::to_string(w) + " pixels wide; this print mode takes at most " +
+              std::to_string(maxWidth);
         return false;
     }
     return true;
@@ -42,7 +50,7 @@ void pngWarning(png_structp, png_const_charp) {}
 
 // Decodes with libpng's error jumps; no object with a destructor lives
 // across the jump, so the samples go to a plain buffer first.
-bool readPng(const uint8_t *data, size_t size, Image &out, std::string &err) {
+bool readPng(const uint8_t *data, size_t size, Image &out, std::string &err, int maxWidth) {
     char msg[200] = "unknown fault";
     MemoryReader reader{data, size, 0};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, msg, pngError, pngWarning);
@@ -65,8 +73,15 @@ bool readPng(const uint8_t *data, size_t size, Image &out, std::string &err) {
     const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     const int type = png_get_color_type(png, info);
     const bool colour = (type & PNG_COLOR_MASK_COLOR) != 0;
-    if (!checkSize(w, h, colour ? 4 : 2, err)) {
+    if (!checkSize(w, h, colour ? 4 : 2, maxWidth, err)) {
         png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    // Deflate expands at most about 1032 times: a file too small to hold its
+    // pixels is refused before memory is taken for them.
+    if (png_get_rowbytes(png, info) * h / 1032 > size + 1024) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        err = "damaged PNG: the file is too small for a " + std::to_string(w) + " x " + std::to_string(h) + " image";
         return false;
     }
     // Everything to 8-bit gray or RGB, with an alpha channel where the file has one.
@@ -85,6 +100,10 @@ bool readPng(const uint8_t *data, size_t size, Image &out, std::string &err) {
     for (png_uint_32 y = 0; y < h; ++y)
         rows[y] = samples + size_t(y) * rowBytes;
     png_read_image(png, rows);
+    // The file must end with its end chunk and nothing after it.
+    png_read_end(png, nullptr);
+    if (reader.pos != size)
+        png_error(png, "bytes after the end chunk");
     png_destroy_read_struct(&png, &info, nullptr);
 
     out.width = int(w);
@@ -137,7 +156,7 @@ struct PnmReader {
     }
 };
 
-bool readPnm(const uint8_t *data, size_t size, Image &out, std::string &err) {
+bool readPnm(const uint8_t *data, size_t size, Image &out, std::string &err, int maxWidth) {
     const char kind = char(data[1]);
     PnmReader r{data, size};
     int64_t w = 0, h = 0, maxval = 1;
@@ -155,32 +174,32 @@ bool readPnm(const uint8_t *data, size_t size, Image &out, std::string &err) {
         return false;
     }
     ++r.pos;
-    out.channels = kind == '6' ? 3 : 1;
-    if (!checkSize(w, h, out.channels, err))
+    const int channels = kind == '6' ? 3 : 1;
+    if (!checkSize(w, h, channels, maxWidth, err))
         return false;
-    out.width = int(w);
-    out.height = int(h);
-    const size_t samples = size_t(w) * size_t(h) * size_t(out.channels);
+    // The samples must all be there before any memory is taken for them.
+    // Bytes after them (a second image, a trailing newline) are ignored.
+    const size_t samples = size_t(w) * size_t(h) * size_t(channels);
+    const size_t bytesPer = maxval > 255 ? 2 : 1;
+    const size_t rowBytes = (size_t(w) + 7) / 8;
+    const size_t need = kind == '4' ? rowBytes * size_t(h) : samples * bytesPer;
     const uint8_t *p = data + r.pos;
     const size_t left = size - r.pos;
+    if (left < need) {
+        err = "PNM data truncated: " + std::to_string(left) + " bytes of " + std::to_string(need);
+        return false;
+    }
+    out.channels = channels;
+    out.width = int(w);
+    out.height = int(h);
     out.pixels.assign(samples, 0);
     if (kind == '4') {
-        const size_t rowBytes = (size_t(w) + 7) / 8;
-        if (left < rowBytes * size_t(h)) {
-            err = "PNM data truncated";
-            return false;
-        }
         for (int y = 0; y < out.height; ++y)
             for (int x = 0; x < out.width; ++x) {
                 bool black = (p[size_t(y) * rowBytes + size_t(x) / 8] >> (7 - x % 8)) & 1;
                 out.pixels[size_t(y) * size_t(w) + size_t(x)] = black ? 0 : 255;
             }
         return true;
-    }
-    const size_t bytesPer = maxval > 255 ? 2 : 1;
-    if (left / bytesPer < samples) {
-        err = "PNM data truncated";
-        return false;
     }
     for (size_t i = 0; i < samples; ++i) {
         uint32_t v = bytesPer == 2 ? uint32_t(p[2 * i] << 8 | p[2 * i + 1]) : p[i];
@@ -193,13 +212,13 @@ bool readPnm(const uint8_t *data, size_t size, Image &out, std::string &err) {
 
 } // namespace
 
-bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err) {
+bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err, int maxWidth) {
     out = Image{};
     static const uint8_t pngSig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (size >= 8 && std::memcmp(data, pngSig, 8) == 0)
-        return readPng(data, size, out, err);
+        return readPng(data, size, out, err, maxWidth);
     if (size >= 3 && data[0] == 'P' && (data[1] == '4' || data[1] == '5' || data[1] == '6'))
-        return readPnm(data, size, out, err);
+        return readPnm(data, size, out, err, maxWidth);
     err = "not a PNG or PNM (P4, P5, P6) image";
     return false;
 }
@@ -212,41 +231,102 @@ bool readFileBytes(const std::string &path, std::vector<uint8_t> &bytes, std::st
     }
     uint8_t buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    const bool bad = std::ferror(f) != 0;
+    bool tooLarge = false;
+    while (!tooLarge && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        tooLarge = bytes.size() + n > kMaxInputBytes;
+        if (!tooLarge)
+            bytes.insert(bytes.end(), buf, buf + n);
+    }
+    const int readErrno = errno;
+    const bool bad = !tooLarge && std::ferror(f) != 0;
     if (f != stdin)
         std::fclose(f);
+    if (tooLarge) {
+        err = (path == "-" ? std::string("standard input") : path) + " is larger than the " +
+              std::to_string(kMaxInputBytes >> 20) + " MiB the tool reads";
+        bytes.clear();
+        bytes.shrink_to_fit();
+        return false;
+    }
     if (bad)
-        err = "cannot read " + path;
+        err = "cannot read " + path + ": " + std::strerror(readErrno);
     return !bad;
 }
 
-bool readImageFile(const std::string &path, Image &out, std::string &err) {
+bool readImageFile(const std::string &path, Image &out, std::string &err, int maxWidth) {
     std::vector<uint8_t> bytes;
     if (!readFileBytes(path, bytes, err))
         return false;
-    if (!readImage(bytes.data(), bytes.size(), out, err)) {
+    if (!readImage(bytes.data(), bytes.size(), out, err, maxWidth)) {
         err = path + ": " + err;
         return false;
     }
     return true;
 }
 
-bool writePng(const std::string &path, int width, int height, int channels, const uint8_t *pixels,
-              std::string &err) {
-    png_image img;
-    std::memset(&img, 0, sizeof img);
-    img.version = PNG_IMAGE_VERSION;
-    img.width = png_uint_32(width);
-    img.height = png_uint_32(height);
-    img.format = channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
-    if (!png_image_write_to_file(&img, path.c_str(), 0, pixels, 0, nullptr)) {
-        err = "cannot write " + path + ": " + img.message;
-        png_image_free(&img);
+namespace {
+
+// Rows out through libpng's error jumps: no object with a destructor lives
+// across the jump.
+bool encodePng(FILE *f, int width, int height, int channels, const uint8_t *pixels,
+               const volatile std::sig_atomic_t *cancel, char *msg) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, msg, pngError, pngWarning);
+    if (!png) {
+        std::snprintf(msg, 200, "cannot start the PNG writer");
         return false;
     }
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, f);
+    // Pictures for the eye: the fastest compression keeps large planes quick.
+    png_set_compression_level(png, 1);
+    png_set_filter(png, 0, PNG_FILTER_NONE);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
+                 channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const size_t rowBytes = size_t(width) * size_t(channels);
+    for (int y = 0; y < height; ++y) {
+        if (cancel && *cancel)
+            png_error(png, "cancelled");
+        png_write_row(png, pixels + size_t(y) * rowBytes);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
     return true;
+}
+
+} // namespace
+
+bool writePng(const std::string &path, int width, int height, int channels, const uint8_t *pixels,
+              std::string &err, const volatile std::sig_atomic_t *cancel) {
+    // Written beside its name and renamed when whole.
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    FILE *f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!f) {
+        err = "cannot create " + path + ": " + std::strerror(errno);
+        if (fd >= 0) {
+            close(fd);
+            std::remove(temp.c_str());
+        }
+        return false;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    char msg[200] = "unknown fault";
+    const bool written = encodePng(f, width, height, channels, pixels, cancel, msg);
+    const bool closed = std::fclose(f) == 0;
+    if (written && closed && std::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    const std::string why = written ? std::string(std::strerror(errno)) : std::string(msg);
+    err = why == "cancelled" ? why : "cannot write " + path + ": " + why;
+    std::remove(temp.c_str());
+    return false;
 }
 
 } // namespace qx316

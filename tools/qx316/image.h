@@ -2,6 +2,7 @@
 #ifndef QX316_IMAGE_H
 #define QX316_IMAGE_H
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,20 +23,26 @@ struct Image {
 constexpr int kMaxImageWidth = 32767;
 constexpr int kMaxImageHeight = 1 << 21;
 constexpr int64_t kMaxImageSamples = int64_t(1) << 30;
+// Largest file the tool reads (a page or a printer stream), whole, into memory.
+constexpr size_t kMaxInputBytes = size_t(512) << 20;
 
 // Reads a PNG (gray, gray+alpha, RGB, RGBA; 8 or 16 bits; alpha over white)
 // or a PNM (P4, P5, P6) from memory, by its signature. False with err set
-// for anything else or a damaged file.
-bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err);
+// for anything else, a damaged file or bytes after its end, and for a page
+// wider than maxWidth pixels, which is refused before any pixel is decoded.
+// Memory is bounded by what the data holds: a header alone allocates nothing.
+bool readImage(const uint8_t *data, size_t size, Image &out, std::string &err, int maxWidth = kMaxImageWidth);
 
-// Reads a whole file ("-" = standard input) and decodes it as readImage does.
-// Reads a whole file (- for stdin).
+// Reads a whole file ("-" = standard input) of at most kMaxInputBytes.
 bool readFileBytes(const std::string &path, std::vector<uint8_t> &bytes, std::string &err);
-bool readImageFile(const std::string &path, Image &out, std::string &err);
+// Reads a whole file and decodes it as readImage does.
+bool readImageFile(const std::string &path, Image &out, std::string &err, int maxWidth = kMaxImageWidth);
 
-// Writes 8-bit gray (channels 1) or RGB (channels 3) samples as a PNG.
+// Writes 8-bit gray (channels 1) or RGB (channels 3) samples as a PNG, whole
+// or not at all (a temporary file renamed into place). Stops with err
+// "cancelled" when *cancel becomes non-zero.
 bool writePng(const std::string &path, int width, int height, int channels, const uint8_t *pixels,
-              std::string &err);
+              std::string &err, const volatile std::sig_atomic_t *cancel = nullptr);
 
 } // namespace qx316
 

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +32,7 @@ struct Tool {
     bool modeGiven = false;   // decode: print options were given
     int dpi = 600;
     bool quiet = false;
+    bool allPages = false;    // decode: pictures of every page, not only the first 50
     bool progress = false;    // stderr is a terminal and not quiet
     std::string out;
     std::string planesDir;
@@ -119,7 +122,9 @@ bool parseArgs(Tool &t, int argc, char **argv) {
             ++i;
             continue;
         }
-        if (a == "--send-blank") {
+        if (a == "--all-pages") {
+            t.allPages = true;
+        } else if (a == "--send-blank") {
             t.opt.sendBlankLines = true;
         } else if (a == "--quiet" || a == "-q") {
             t.quiet = true;
@@ -140,10 +145,15 @@ bool parseArgs(Tool &t, int argc, char **argv) {
     return true;
 }
 
-// Output file written beside its final name and renamed when complete, so a
-// failed job leaves nothing behind.
+// Where a job's output goes. A regular file (or a symbolic link to one, or a
+// new name) is written beside its final name and renamed over it when
+// complete, so a failed job leaves nothing behind and a reader never sees
+// half a stream. Anything else that exists (a FIFO, a device such as a
+// printer port, a terminal) is written in place: replacing it by a file
+// would send nothing to the printer.
 struct OutFile {
-    std::string path, temp;
+    std::string path;   // the name written, symbolic links resolved
+    std::string temp;   // the temporary beside it; empty when written in place
     FILE *f = nullptr;
 
     bool open(const std::string &p) {
@@ -152,8 +162,35 @@ struct OutFile {
             f = stdout;
             return true;
         }
-        temp = p + ".XXXXXX";
-        int fd = mkstemp(temp.data());
+        struct stat st;
+        if (stat(p.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                error("cannot write " + p + ": " + std::strerror(EISDIR));
+                return false;
+            }
+            if (!S_ISREG(st.st_mode)) {
+                if (!(f = std::fopen(p.c_str(), "wb"))) {
+                    error("cannot write " + p + ": " + std::strerror(errno));
+                    return false;
+                }
+                return true;
+            }
+            // The link's target is the file to replace, in its own folder.
+            if (char *real = realpath(p.c_str(), nullptr)) {
+                path = real;
+                std::free(real);
+            }
+            // A file the job may not write is reported as such, before a
+            // temporary file is made beside it.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0) {
+                error("cannot write " + p + ": " + std::strerror(errno));
+                return false;
+            }
+            ::close(fd);
+        }
+        temp = path + ".XXXXXX";
+        const int fd = mkstemp(temp.data());
         if (fd >= 0) {
             // mkstemp makes the file private; give it the mode a plain create would.
             const mode_t mask = umask(0);
@@ -161,9 +198,21 @@ struct OutFile {
             fchmod(fd, 0666 & ~mask);
         }
         if (fd < 0 || !(f = fdopen(fd, "wb"))) {
-            error("cannot create " + p + ": " + std::strerror(errno));
-            if (fd >= 0)
-                close(fd);
+            const int why = errno;
+            const size_t slash = path.rfind('/');
+            const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+            struct stat ds;
+            // A folder that exists but answers "no such file" to a new name
+            // (a kernel's pseudo file system) takes no new files.
+            if (why == ENOENT && stat(dir.c_str(), &ds) == 0 && S_ISDIR(ds.st_mode))
+                error("cannot write " + p + ": the folder " + dir + " takes no new files");
+            else
+                error("cannot write " + p + ": " + std::strerror(why) + " (making a file in " + dir + ")");
+            if (fd >= 0) {
+                ::close(fd);
+                std::remove(temp.c_str());
+            }
+            temp.clear();
             return false;
         }
         return true;
@@ -172,17 +221,24 @@ struct OutFile {
         if (f == stdout)
             return std::fflush(stdout) == 0;
         bool ok = std::fclose(f) == 0;
+        const int closeErrno = errno;
         f = nullptr;
+        if (temp.empty()) {
+            if (!ok)
+                error("cannot write " + path + ": " + std::strerror(closeErrno));
+            return ok;
+        }
         if (ok && std::rename(temp.c_str(), path.c_str()) == 0)
             return true;
-        error("cannot write " + path);
+        error("cannot write " + path + ": " + std::strerror(ok ? errno : closeErrno));
         std::remove(temp.c_str());
         return false;
     }
     ~OutFile() {
         if (f && f != stdout) {
             std::fclose(f);
-            std::remove(temp.c_str());
+            if (!temp.empty())
+                std::remove(temp.c_str());
         }
     }
 };
@@ -197,10 +253,13 @@ int runPrint(Tool &t) {
         return 1;
     }
     // Read every page first: a bad file must not leave a half-written job.
+    // A page wider than the print mode takes is refused before it is decoded.
+    const qx316::ModeInfo mode = qx316::queryMode(t.opt);
+    const int maxWidth = mode.problem.empty() ? mode.maxWidth : qx316::kMaxImageWidth;
     std::vector<qx316::Image> images(t.inputs.size());
     for (size_t i = 0; i < t.inputs.size(); ++i) {
         std::string err;
-        if (!qx316::readImageFile(t.inputs[i], images[i], err)) {
+        if (!qx316::readImageFile(t.inputs[i], images[i], err, maxWidth)) {
             error(err);
             return 1;
         }
@@ -294,10 +353,17 @@ int runDecode(Tool &t) {
     if (!decodeInput(t, r, 0))
         return 1;
     std::string err;
-    if (!qx316::writeDecodePictures(r, t.modeGiven ? &mode : nullptr, t.out, t.planesDir, err)) {
+    qx316::PictureRun run;
+    run.cancel = &gCancelled;
+    if (t.allPages)
+        run.maxPages = SIZE_MAX;
+    if (!qx316::writeDecodePictures(r, t.modeGiven ? &mode : nullptr, t.out, t.planesDir, run, err)) {
         error(err);
         return 1;
     }
+    if (run.written < r.pages.size())
+        std::fprintf(stderr, "qx316: pictures of the first %zu of %zu pages written; --all-pages writes every page\n",
+                     run.written, r.pages.size());
     if (!t.quiet)
         for (size_t i = 0; i < r.pages.size(); ++i) {
             const qx316::DecodedPage &p = r.pages[i];
@@ -341,9 +407,7 @@ int runDump(Tool &t) {
     return ok ? 0 : 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     Tool t;
     if (!parseArgs(t, argc, argv))
         return 1;
@@ -354,4 +418,15 @@ int main(int argc, char **argv) {
     if (t.command == "decode")
         return runDecode(t);
     return runDump(t);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        error("out of memory");
+        return 1;
+    }
 }

@@ -3,7 +3,9 @@
 #include "image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace qx316 {
@@ -68,7 +70,8 @@ PlaneDots rebuildPlane(const DecodedPage &page, const DecodedPlane &plane, const
     return d;
 }
 
-Preview composite(const DecodedPage &page, const ModeInfo *mode, int maxHeight) {
+Preview composite(const DecodedPage &page, const ModeInfo *mode, int maxHeight,
+                  const volatile std::sig_atomic_t *cancel) {
     Preview pv;
     const int64_t lines = std::max<int64_t>(1, pageLines(page));
     int64_t pixelsWide = 0;
@@ -96,6 +99,8 @@ Preview composite(const DecodedPage &page, const ModeInfo *mode, int maxHeight) 
         const double full = double(dotsPer * dotMask);
         std::fill(cover.begin(), cover.end(), 0.0);
         for (const auto &[line, row] : p.rows) {
+            if (cancel && *cancel)
+                return pv;
             const size_t oy = size_t(line * pv.height / lines);
             const int64_t px = int64_t(row.size()) * 8 / l.pixelBits;
             for (int64_t x = 0; x < px; ++x) {
@@ -125,15 +130,25 @@ Preview composite(const DecodedPage &page, const ModeInfo *mode, int maxHeight) 
 }
 
 bool writeDecodePictures(const DecodeResult &r, const ModeInfo *mode, const std::string &previewPath,
-                         const std::string &planesDir, std::string &err) {
+                         const std::string &planesDir, PictureRun &run, std::string &err) {
+    auto cancelled = [&] {
+        if (run.cancel && *run.cancel) {
+            err = "cancelled";
+            return true;
+        }
+        return false;
+    };
     if (!planesDir.empty()) {
         struct stat st;
         if (stat(planesDir.c_str(), &st) != 0 && mkdir(planesDir.c_str(), 0777) != 0) {
-            err = "cannot create " + planesDir;
+            err = "cannot create " + planesDir + ": " + std::strerror(errno);
             return false;
         }
     }
-    for (size_t pg = 0; pg < r.pages.size(); ++pg) {
+    run.written = 0;
+    for (size_t pg = 0; pg < r.pages.size() && pg < run.maxPages; ++pg) {
+        if (cancelled())
+            return false;
         const DecodedPage &page = r.pages[pg];
         std::string path = previewPath;
         if (pg > 0) {
@@ -142,12 +157,15 @@ bool writeDecodePictures(const DecodeResult &r, const ModeInfo *mode, const std:
             path = dot == std::string::npos || dot < path.find_last_of('/') + 1 ? path + tag
                                                                                   : path.substr(0, dot) + tag + path.substr(dot);
         }
-        Preview pv = composite(page, mode);
-        if (!writePng(path, pv.width, pv.height, 3, pv.rgb.data(), err))
+        Preview pv = composite(page, mode, 1200, run.cancel);
+        if (cancelled())
             return false;
-        if (planesDir.empty())
-            continue;
+        if (!writePng(path, pv.width, pv.height, 3, pv.rgb.data(), err, run.cancel))
+            return false;
+        if (!planesDir.empty()) {
         for (const DecodedPlane &p : page.planes) {
+            if (cancelled())
+                return false;
             PlaneDots d = rebuildPlane(page, p, layoutFor(p.letter, mode));
             const std::string name =
                 planesDir + "/page" + std::to_string(pg + 1) + "-" + planeName(p.letter) + ".png";
@@ -161,9 +179,11 @@ bool writeDecodePictures(const DecodeResult &r, const ModeInfo *mode, const std:
             const int top = (1 << d.dotBits) - 1;
             for (uint8_t &v : d.dots)
                 v = uint8_t(255 - v * 255 / top);
-            if (!writePng(name, int(d.dotsWide), int(d.lines), 1, d.dots.data(), err))
+            if (!writePng(name, int(d.dotsWide), int(d.lines), 1, d.dots.data(), err, run.cancel))
                 return false;
         }
+        }
+        run.written = pg + 1;
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include "mode.h"
 #include "qx316_stream.h"
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,21 @@ struct Preview {
     std::vector<uint8_t> rgb;
 };
 
-Preview composite(const DecodedPage &page, const ModeInfo *mode, int maxHeight = 1200);
+// Stops early (with a partial preview) when *cancel becomes non-zero.
+Preview composite(const DecodedPage &page, const ModeInfo *mode, int maxHeight = 1200,
+                  const volatile std::sig_atomic_t *cancel = nullptr);
 
-// Writes the preview of every page (page 2 on as NAME-2.png, ...) and, when
-// planesDir is not empty, one grey picture per plane and page into it.
+// Writes the preview of the first maxPages pages (page 2 on as NAME-2.png,
+// ...) and, when planesDir is not empty, one grey picture per plane and page
+// into it. Each picture appears whole or not at all. Stops between pictures
+// when *cancel becomes non-zero. *written receives the pages written.
+struct PictureRun {
+    size_t maxPages = 50;
+    const volatile std::sig_atomic_t *cancel = nullptr;
+    size_t written = 0;
+};
 bool writeDecodePictures(const DecodeResult &r, const ModeInfo *mode, const std::string &previewPath,
-                         const std::string &planesDir, std::string &err);
+                         const std::string &planesDir, PictureRun &run, std::string &err);
 
 } // namespace qx316
 
