@@ -1,0 +1,389 @@
+#include "filter_loop.h"
+
+#include "filter_raster.h"
+
+#include <cups/cups.h>
+#include <cups/raster.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace qx316::cupsfilter {
+
+namespace {
+
+// The raster input as libcups reads it. An interrupted read gives up when
+// the job is cancelled, so a filter waiting on an idle pipe stops at once.
+struct Input {
+    int fd = -1;
+    const volatile std::sig_atomic_t *cancel = nullptr;
+    bool eof = false;
+    int error = 0;
+    uint64_t total = 0;
+};
+
+ssize_t readInput(void *ctx, unsigned char *buf, size_t len) {
+    Input *in = static_cast<Input *>(ctx);
+    for (;;) {
+        const ssize_t n = ::read(in->fd, buf, len);
+        if (n > 0) {
+            in->total += uint64_t(n);
+            return n;
+        }
+        if (n == 0) {
+            in->eof = true;
+            return 0;
+        }
+        if (errno == EINTR) {
+            if (in->cancel && *in->cancel)
+                return -1;
+            continue;
+        }
+        in->error = errno;
+        return -1;
+    }
+}
+
+// A temporary file in CUPS's temporary directory, removed at once: planar
+// pages wait there for their last colour, and the rows of a page with
+// copies wait there for the next copy. Memory stays at one line.
+class Spool {
+public:
+    Spool() = default;
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+    ~Spool() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    bool open(std::string &err) {
+        char name[1024];
+        fd_ = cupsTempFd(name, sizeof name);
+        if (fd_ < 0) {
+            err = std::string("cannot create a temporary file: ") + std::strerror(errno);
+            return false;
+        }
+        ::unlink(name);
+        return true;
+    }
+
+    bool write(const uint8_t *p, size_t n, std::string &err) {
+        while (n > 0) {
+            const ssize_t w = ::write(fd_, p, n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                err = std::string("cannot write the temporary file: ") + std::strerror(w < 0 ? errno : ENOSPC);
+                return false;
+            }
+            p += w;
+            n -= size_t(w);
+        }
+        return true;
+    }
+
+    bool readAt(uint8_t *p, size_t n, uint64_t at, std::string &err) {
+        while (n > 0) {
+            const ssize_t r = ::pread(fd_, p, n, off_t(at));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                err = std::string("cannot read the temporary file: ") + (r < 0 ? std::strerror(errno) : "short file");
+                return false;
+            }
+            p += r;
+            n -= size_t(r);
+            at += uint64_t(r);
+        }
+        return true;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string oneLine(std::string s) {
+    for (char &c : s)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return s;
+}
+
+class Filter {
+public:
+    explicit Filter(const FilterRun &run) : run_(run) {}
+    ~Filter() {
+        if (raster_)
+            cupsRasterClose(raster_);
+        if (ownFd_ >= 0)
+            ::close(ownFd_);
+    }
+    int run();
+
+private:
+    enum class Step { Next, Stop };
+
+    bool cancelled() const { return run_.cancel && *run_.cancel; }
+    void say(const char *prefix, const std::string &text) {
+        std::fprintf(run_.messages, "%s: %s\n", prefix, oneLine(text).c_str());
+        std::fflush(run_.messages);
+    }
+    Step fail(const std::string &text);
+    Step kitFail(const std::string &where);
+    Step cancelJob();
+    Step page(const cups_page_header2_t &h);
+    Step startJob(const PrintOptions &o);
+    Step printCopy(const PageLayout &l, int copy, Spool *planes, Spool *rows);
+    bool readLine(const PageLayout &l, int y, Spool *planes, uint8_t *line, std::string &err);
+
+    const FilterRun &run_;
+    Input in_;
+    int ownFd_ = -1;
+    cups_raster_t *raster_ = nullptr;
+    PrintOptions jobOpts_;
+    PrintOptions cur_;
+    std::unique_ptr<Job> job_;
+    int pages_ = 0;      // pages printed (all their copies)
+    int copiesOut_ = 0;  // copies of the current page begun
+    int status_ = 0;
+    std::vector<uint8_t> line_, row_;
+};
+
+Filter::Step Filter::fail(const std::string &text) {
+    // A healthy job ends the page at the current line and then the job, so
+    // the stream never stops inside a command.
+    if (job_)
+        job_->cancel();
+    say("ERROR", text);
+    status_ = 1;
+    return Step::Stop;
+}
+
+Filter::Step Filter::kitFail(const std::string &where) {
+    std::string words = job_->error();
+    if (job_->code() == kErrSink && run_.outputError) {
+        const std::string why = run_.outputError();
+        if (!why.empty())
+            words += " (" + why + ")";
+    }
+    if (job_->code() == kErrSink)
+        words = "cannot write the printer stream: " + words;
+    return fail(where.empty() ? words : where + ": " + words);
+}
+
+Filter::Step Filter::cancelJob() {
+    const int done = copiesOut_;
+    const int rc = job_ ? job_->cancel() : kOk;
+    if (done > 0)
+        say("PAGE", std::to_string(pages_ + 1) + " " + std::to_string(done));
+    if (rc != kOk) {
+        say("ERROR", "job cancelled, but the printer stream could not be ended cleanly: " + job_->error());
+        status_ = 1;
+    } else {
+        say("INFO", "Job cancelled after " + std::to_string(pages_ + (done > 0)) + " pages");
+        status_ = 0;
+    }
+    return Step::Stop;
+}
+
+Filter::Step Filter::startJob(const PrintOptions &o) {
+    job_ = std::make_unique<Job>(o);
+    cur_ = o;
+    if (job_->begin(run_.output) != kOk)
+        return kitFail("page " + std::to_string(pages_ + 1));
+    say("DEBUG", "rastertoqx316: " + describeMode(job_->mode()));
+    return Step::Next;
+}
+
+bool Filter::readLine(const PageLayout &l, int y, Spool *planes, uint8_t *line, std::string &err) {
+    if (planes) {
+        for (int c = 0; c < l.colors; ++c)
+            if (!planes->readAt(line + size_t(c) * l.bandBytes, l.bandBytes,
+                                (uint64_t(c) * uint64_t(l.spec.height) + uint64_t(y)) * l.bytesPerLine, err))
+                return false;
+        return true;
+    }
+    if (cupsRasterReadPixels(raster_, line, unsigned(l.bytesPerLine)) != l.bytesPerLine) {
+        err = "the raster ends at line " + std::to_string(y) + " of " + std::to_string(l.spec.height);
+        if (in_.error)
+            err += std::string(" (") + std::strerror(in_.error) + ")";
+        return false;
+    }
+    return true;
+}
+
+Filter::Step Filter::printCopy(const PageLayout &l, int copy, Spool *planes, Spool *rows) {
+    const std::string where = "page " + std::to_string(pages_ + 1);
+    if (job_->beginPage(l.spec) != kOk)
+        return kitFail("");
+    ++copiesOut_;
+    const size_t rb = row_.size();
+    const int h = l.spec.height;
+    for (int y = 0; y < h; ++y) {
+        if (cancelled())
+            return cancelJob();
+        std::string err;
+        if (copy == 1) {
+            if (!readLine(l, y, planes, line_.data(), err))
+                return cancelled() ? cancelJob() : fail(where + ": " + err);
+            convertLine(l, line_.data(), row_.data());
+            if (rows && !rows->write(row_.data(), rb, err))
+                return fail(where + ": " + err);
+        } else if (!rows->readAt(row_.data(), rb, uint64_t(y) * rb, err)) {
+            return fail(where + ": " + err);
+        }
+        if (job_->writeRow(row_.data(), rb) != kOk)
+            return kitFail("");
+        if ((y + 1) % kProgressLines == 0)
+            say("ATTR", "job-media-progress=" + std::to_string(int(int64_t(y + 1) * 100 / h)));
+    }
+    if (job_->endPage() != kOk)
+        return kitFail("");
+    return Step::Next;
+}
+
+Filter::Step Filter::page(const cups_page_header2_t &h) {
+    const int number = pages_ + 1;
+    const std::string where = "page " + std::to_string(number);
+    PageLayout l;
+    PrintOptions opts;
+    std::string err;
+    if (!pageLayout(h, l, err) || !pageOptions(h, jobOpts_, opts, err))
+        return fail(where + ": " + err);
+    if (job_ && !sameOptions(opts, cur_)) {
+        // The library binds options to a job: a page with other options
+        // ends this job and starts the next one in the same stream.
+        say("INFO", where + " has other print options: starting a new job");
+        const int rc = job_->end();
+        if (rc != kOk)
+            return kitFail(where);
+        job_.reset();
+    }
+    if (!job_ && startJob(opts) == Step::Stop)
+        return Step::Stop;
+    say("INFO", "Printing page " + std::to_string(number) + " (" + std::to_string(l.spec.width) + " x " +
+                    std::to_string(l.spec.height) + " " + l.spaceName + " " + std::to_string(l.bitsPerColor) +
+                    "-bit, " + std::to_string(l.copies) + (l.copies == 1 ? " copy)" : " copies)"));
+    copiesOut_ = 0;
+    try {
+        line_.assign(l.lineBytes, 0);
+        row_.assign(rowBytes(l.spec.format, l.spec.width), 0);
+    } catch (const std::bad_alloc &) {
+        return fail(where + ": no memory for a raster line");
+    }
+
+    std::unique_ptr<Spool> planes, rows;
+    if (l.order == CUPS_ORDER_PLANAR && l.colors > 1) {
+        // Every colour of the page arrives before the next line's first can
+        // be printed: keep them in a file.
+        planes = std::make_unique<Spool>();
+        if (!planes->open(err))
+            return fail(where + ": " + err);
+        for (int c = 0; c < l.colors; ++c)
+            for (int y = 0; y < l.spec.height; ++y) {
+                if (cancelled())
+                    return cancelJob();
+                if (cupsRasterReadPixels(raster_, line_.data(), unsigned(l.bytesPerLine)) != l.bytesPerLine)
+                    return cancelled() ? cancelJob()
+                                       : fail(where + ": the raster ends at line " + std::to_string(y) + " of " +
+                                              std::to_string(l.spec.height) + " of colour " + std::to_string(c + 1) +
+                                              " of " + std::to_string(l.colors));
+                if (!planes->write(line_.data(), l.bytesPerLine, err))
+                    return fail(where + ": " + err);
+            }
+    }
+    if (l.copies > 1) {
+        rows = std::make_unique<Spool>();
+        if (!rows->open(err))
+            return fail(where + ": " + err);
+    }
+    for (int copy = 1; copy <= l.copies; ++copy)
+        if (printCopy(l, copy, planes.get(), rows.get()) == Step::Stop)
+            return Step::Stop;
+    ++pages_;
+    copiesOut_ = 0;
+    say("PAGE", std::to_string(number) + " " + std::to_string(l.copies));
+    return Step::Next;
+}
+
+int Filter::run() {
+    if (run_.argc < 6 || run_.argc > 7 || !run_.argv) {
+        say("ERROR", "Usage: rastertoqx316 job-id user title copies options [file]");
+        return 1;
+    }
+    std::string err;
+    if (!jobOptions(run_.argv[5], jobOpts_, err)) {
+        say("ERROR", err);
+        return 1;
+    }
+    in_.fd = run_.inputFd;
+    if (run_.argc == 7) {
+        ownFd_ = ::open(run_.argv[6], O_RDONLY | O_CLOEXEC);
+        if (ownFd_ < 0) {
+            say("ERROR", std::string("cannot open ") + run_.argv[6] + ": " + std::strerror(errno));
+            return 1;
+        }
+        in_.fd = ownFd_;
+    }
+    in_.cancel = run_.cancel;
+    raster_ = cupsRasterOpenIO(readInput, &in_, CUPS_RASTER_READ);
+    if (!raster_) {
+        if (cancelled()) {
+            say("INFO", "Job cancelled before its first page");
+            return 0;
+        }
+        say("ERROR", in_.total == 0 ? std::string("no raster input (empty stream)")
+                                    : "the input is not a CUPS raster stream");
+        return 1;
+    }
+    for (;;) {
+        if (cancelled()) {
+            cancelJob();
+            return status_;
+        }
+        cups_page_header2_t h;
+        std::memset(&h, 0, sizeof h);
+        const uint64_t before = in_.total;
+        if (!cupsRasterReadHeader2(raster_, &h)) {
+            if (cancelled()) {
+                cancelJob();
+                return status_;
+            }
+            // libcups says the same for the end of the input and for a
+            // header it refuses. Bytes read for this header, or input left
+            // unread, mean a bad header rather than the end.
+            if (in_.error || !in_.eof || in_.total != before) {
+                fail("page " + std::to_string(pages_ + 1) + ": the page header is truncated or not valid" +
+                     (in_.error ? std::string(" (") + std::strerror(in_.error) + ")" : std::string()));
+                return status_;
+            }
+            break;
+        }
+        if (page(h) == Step::Stop)
+            return status_;
+    }
+    if (pages_ == 0) {
+        say("ERROR", "no pages found in the raster input");
+        return 1;
+    }
+    if (job_->end() != kOk) {
+        kitFail("job end");
+        return status_;
+    }
+    say("INFO", "Ready to print " + std::to_string(pages_) + (pages_ == 1 ? " page" : " pages"));
+    return 0;
+}
+
+} // namespace
+
+int runFilter(const FilterRun &run) {
+    Filter f(run);
+    return f.run();
+}
+
+} // namespace qx316::cupsfilter

@@ -1,0 +1,62 @@
+// CUPS raster pages as the kit takes them: every page header is checked and
+// turned into a layout (colours, order, depths, sizes, placement, copies)
+// before anything is allocated for the page, and each raster line is turned
+// into one row of the kit's row formats.
+#ifndef QX316_CUPS_FILTER_RASTER_H
+#define QX316_CUPS_FILTER_RASTER_H
+
+#include "job.h"
+#include "options.h"
+#include "rows.h"
+
+#include <cups/raster.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qx316::cupsfilter {
+
+constexpr int kResolution = 600;   // dots per inch, both directions
+constexpr int kMaxWidth = 32767;   // pixels of a raster line (the kit's limit)
+constexpr int kMaxCopies = 9999;   // NumCopies of one page
+
+struct PageLayout {
+    PageSpec spec;                 // size, kit row format, placement
+    const char *spaceName = "";
+    int colors = 0;                // colour components in the raster
+    int bitsPerColor = 0;          // 1, 8 or 16
+    int bitsPerPixel = 0;          // chunky: one pixel with its padding; else bitsPerColor
+    cups_order_t order = CUPS_ORDER_CHUNKED;
+    size_t bytesPerLine = 0;       // cupsBytesPerLine
+    size_t bandBytes = 0;          // one colour of one line (banded and planar orders)
+    size_t lineBytes = 0;          // every colour of one line as convertLine() takes it
+    int source[4] = {-1, -1, -1, -1}; // raster colour of each kit channel, -1 = none
+    int channels = 0;              // kit channels of the row format
+    bool invert = false;           // raster values run the other way from the kit's
+    int copies = 1;
+};
+
+// Checks a page header and works out its layout; false with the reason in
+// err (one line, no page number).
+bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err);
+
+// Converts one raster line into a kit row of rowBytes(format, width) bytes.
+// The line is cupsBytesPerLine bytes in chunky and banded order; in planar
+// order it is the line of each colour one after another (lineBytes).
+void convertLine(const PageLayout &l, const uint8_t *line, uint8_t *row);
+
+// The job's options for a page: the job-wide ones, replaced by the page
+// header's option fields when the header carries the marker. false with the
+// reason in err.
+bool pageOptions(const cups_page_header2_t &h, const PrintOptions &job, PrintOptions &out, std::string &err);
+
+// Job-wide options from a CUPS option string (argv[5]): each table option by
+// its PPD keyword or its command-line name, else the table's default.
+bool jobOptions(const char *optionString, PrintOptions &out, std::string &err);
+
+bool sameOptions(const PrintOptions &a, const PrintOptions &b);
+
+} // namespace qx316::cupsfilter
+
+#endif
