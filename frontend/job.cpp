@@ -40,11 +40,13 @@ void Job::close() {
 
 int Job::fail(int code, const std::string &what) {
     // A library call that fails changes nothing, so a page in progress can
-    // still be ended cleanly: the stream then stops at a page end. After a
-    // sink failure the stream is already broken and nothing more is sent.
-    if (inPage_ && code != kErrSink && code_ == kOk) {
+    // still be ended cleanly, and a banner job with its job end: the stream
+    // then stops at a page end. After a sink failure the stream is already
+    // broken and nothing more is sent.
+    if (open_ && code != kErrSink && code_ == kOk) {
         code_ = code; // keeps finishPage from failing over again
-        finishPage(true);
+        if (!inPage_ || finishPage(true) == kOk)
+            endJob();
     }
     close();
     code_ = code;
@@ -143,6 +145,7 @@ int Job::beginPage(const PageSpec &spec) {
     }
     page_ = spec;
     row_ = 0;
+    pageLinesSent_ = 0;
     inPage_ = true;
     std::memset(&rec_, 0, sizeof rec_);
     for (int d = 0; d < mode_.inPlanes; ++d) {
@@ -162,6 +165,7 @@ int Job::produce(int line) {
     if (const int r = call(OutputComplete(&job_), "completing a line"))
         return r;
     ++stats_.linesSent;
+    ++pageLinesSent_;
     return kOk;
 }
 
@@ -228,6 +232,14 @@ int Job::skipRows(int n) {
 int Job::finishPage(bool cancelled) {
     QXVSHandle list = nullptr;
     int r;
+    // A page without ink still sends one blank line: the library sends a
+    // page's set-up and header with its first line, and a page without them
+    // would vanish from the stream instead of coming out as a blank sheet.
+    if (pageLinesSent_ == 0) {
+        quant_->zero();
+        if ((r = produce(0)))
+            return r;
+    }
     if (opt_.banner) {
         // A form is whole bands: the library drains the form length's whole
         // bands only, so a partial last band would meet the next form's first.

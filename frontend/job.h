@@ -129,6 +129,7 @@ private:
     PageSpec page_;
     RasterLineRecord rec_;
     int row_ = 0;
+    int64_t pageLinesSent_ = 0;
     std::unique_ptr<class RowQuantiser> quant_;
     JobStats stats_;
     std::string error_;
