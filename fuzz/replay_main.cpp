@@ -1,6 +1,8 @@
 // Runs a fuzz target without a fuzzing engine: every file of a seed corpus
-// directory, then a fixed number of deterministic pseudo-random inputs.
-// Usage: <target> CORPUS_DIR [RANDOM_INPUTS]
+// directory, then a fixed number of deterministic pseudo-random inputs, then
+// every file of further directories (the crashes ever fixed), which may be
+// absent.
+// Usage: <target> CORPUS_DIR [RANDOM_INPUTS [DIR...]]
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,23 +49,30 @@ int main(int argc, char **argv)
     }
     const long randomInputs = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 3000;
     long files = 0;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(argv[1], ec)) {
-        if (!entry.is_regular_file())
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        ++files;
-    }
-    if (ec) {
-        std::fprintf(stderr, "ERROR: cannot read corpus %s: %s\n", argv[1], ec.message().c_str());
+    auto replay = [&](const char *dir, bool required) {
+        std::error_code ec;
+        for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+            if (!entry.is_regular_file() || entry.path().filename().string().front() == '.')
+                continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            ++files;
+        }
+        if (ec && required) {
+            std::fprintf(stderr, "ERROR: cannot read corpus %s: %s\n", dir, ec.message().c_str());
+            return false;
+        }
+        return true;
+    };
+    if (!replay(argv[1], true))
         return 1;
-    }
     for (long i = 0; i < randomInputs; ++i) {
         const std::vector<uint8_t> bytes = random_input();
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
-    std::printf("INFO: %ld corpus files, %ld random inputs, no faults\n", files, randomInputs);
+    for (int i = 3; i < argc; ++i)
+        replay(argv[i], false);
+    std::printf("INFO: %ld corpus and regression files, %ld random inputs, no faults\n", files, randomInputs);
     return 0;
 }
