@@ -1,0 +1,108 @@
+# Helpers of the whole-chain CUPS tests (sourced by system_*.sh).
+# Every helper writes only below $work, the test's temp folder.
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+need_tools() {
+  local t
+  for t in "$@"; do
+    command -v "$t" >/dev/null 2>&1 || [ -x "$t" ] || { echo "SKIP: $t is not installed (scripts/setup.sh installs it)"; exit 77; }
+  done
+}
+
+# PDF of two pages from the PostScript test page, made with Ghostscript.
+make_pdf() { # PS PDF
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$2" "$1" || fail "gs could not make $2"
+}
+
+# A small PPM page (P6) with the inks of each page of the PostScript page:
+# page 1 cyan, magenta, yellow, black and red patches; page 2 black only.
+make_ppm() { # OUT PAGE(1|2)
+  local out=$1 page=$2 w=40 h=48 row="" px i
+  if [ "$page" = 1 ]; then
+    for px in '\x00\xff\xff' '\xff\x00\xff' '\xff\xff\x00' '\x00\x00\x00' '\xff\x00\x00' '\xff\xff\xff'; do
+      for ((i = 0; i < w; i++)); do row+=$px; done
+    done
+  else
+    for ((i = 0; i < w; i++)); do row+='\x00\x00\x00'; done
+    for ((i = 0; i < 5 * w; i++)); do row+='\xff\xff\xff'; done
+  fi
+  { printf 'P6\n%d %d\n255\n' $((6 * w)) $h
+    for ((i = 0; i < h; i++)); do printf "$row"; done; } > "$out"
+}
+
+# The command-line option of qx316 for a PPD main keyword.
+cli_option() {
+  case "$1" in
+    QXQuality) echo --quality ;;
+    MediaType) echo --media ;;
+    QXPrintHead) echo --head ;;
+    ColorModel) echo --color-mode ;;
+    QXComposite) echo --composite ;;
+    QXPaper) echo --paper ;;
+    QXFormLength) echo --form-length ;;
+    *) fail "no qx316 option for the PPD option $1" ;;
+  esac
+}
+
+# The driver's options a job gets from a PPD and "-o K=V" options: the
+# PPD's defaults, overridden by the options. Prints "K=V" lines.
+job_options() { # PPD [K=V ...]
+  local ppd=$1; shift
+  local k
+  for k in QXQuality MediaType QXPrintHead ColorModel QXComposite QXPaper QXFormLength; do
+    local v
+    v=$(sed -n "s/^\*Default$k: *\([^ ]*\).*/\1/p" "$ppd" | tr -d '\r')
+    [ -n "$v" ] || fail "$ppd has no default for $k"
+    local o
+    for o in "$@"; do
+      [ "${o%%=*}" = "$k" ] && v=${o#*=}
+    done
+    echo "$k=$v"
+  done
+}
+
+# qx316 print options for "K=V" lines on stdin.
+cli_options() {
+  local kv
+  while read -r kv; do
+    printf '%s %s ' "$(cli_option "${kv%%=*}")" "${kv#*=}"
+  done
+}
+
+# "page:plane" of every plane of a stream that carries raster bytes, then
+# "bands:N" for each band height the stream sets. Fails when qx316 cannot
+# read the stream.
+stream_summary() { # QX316 STREAM
+  local dump
+  dump=$("$1" dump "$2") || fail "qx316 dump refused $2: $(printf '%s\n' "$dump" | tail -n 3)"
+  printf '%s\n' "$dump" | sed -n 's/^page \([0-9]*\) plane \([A-Z0-9]*\): \([0-9]*\) bytes.*/\1:\2 \3/p' |
+    awk '$2 > 0 { print $1 }' | sort
+  printf '%s\n' "$dump" | sed -n 's/.*band height \([0-9]*\).*/bands:\1/p' | sort -u
+}
+
+# Decodes a stream strictly with the print options (the printer's view) into
+# a preview; fails with the decoder's words.
+check_decodes() { # QX316 STREAM OUTPNG [qx316 options...]
+  local qx=$1 stream=$2 png=$3; shift 3
+  local err
+  err=$("$qx" decode "$stream" -o "$png" "$@" 2>&1) || fail "qx316 decode refused $stream: $err"
+}
+
+# Builds a private CUPS server folder: the system's filters, backends and
+# helpers, and our filter. cupsd and cupsfilter run filters only from there.
+make_serverbin() { # DIR FILTER
+  local dir=$1 filter=$2 d f
+  mkdir -p "$dir/filter"
+  for d in backend cgi-bin daemon driver monitor notifier; do
+    [ -e "$CUPS_SYSTEM_SERVERBIN/$d" ] && ln -s "$CUPS_SYSTEM_SERVERBIN/$d" "$dir/$d"
+  done
+  for f in "$CUPS_SYSTEM_SERVERBIN"/filter/*; do
+    [ "$(basename "$f")" = rastertoqx316 ] || ln -s "$f" "$dir/filter/"
+  done
+  cp "$filter" "$dir/filter/rastertoqx316"
+  chmod 0755 "$dir" "$dir/filter" "$dir/filter/rastertoqx316"
+}
+
+CUPS_SYSTEM_SERVERBIN=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+CUPS_SYSTEM_DATADIR=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
