@@ -288,6 +288,32 @@ TEST(Flow, BlankRowsAreNotHandedOver) {
     EXPECT_EQ(r.stats.linesSent, 2);
 }
 
+// A page without ink is still a sheet: between inked pages, alone, and on
+// banner paper as a form.
+TEST(Flow, BlankPagesStillComeOut) {
+    const int w = 30;
+    const RowFn inked = [&](int, uint8_t *row) { std::memset(row, 0, w); };
+    const RowFn blank = [&](int, uint8_t *row) { std::memset(row, 255, w); };
+    struct Case { const char *name; std::vector<const RowFn *> pages; };
+    const Case cases[] = {{"blank between inked", {&inked, &blank, &inked}}, {"blank alone", {&blank}},
+                          {"blank first", {&blank, &inked}}};
+    for (const Case &c : cases) {
+        qx316::Job job(opts(3, 0));
+        Bytes out;
+        ASSERT_EQ(job.begin([&](const uint8_t *d, size_t n) {
+            out.insert(out.end(), d, d + n);
+            return true;
+        }),
+                  0);
+        for (const RowFn *rows : c.pages)
+            ASSERT_EQ(qx316::printPage(job, {w, 9, qx316::RowFormat::Gray8}, *rows), 0) << c.name;
+        ASSERT_EQ(job.end(), 0) << c.name;
+        const qx316::DecodeResult d = qx316::decodeStream(out.data(), out.size());
+        ASSERT_TRUE(d.ok) << c.name << ": " << d.error;
+        EXPECT_EQ(d.pages.size(), c.pages.size()) << c.name;
+    }
+}
+
 TEST(Flow, SinkFailureStopsTheJob) {
     qx316::Job job(opts(5, 0));
     int calls = 0;
