@@ -139,7 +139,7 @@ int Job::beginPage(const PageSpec &spec) {
     }
     partReady_ = false;
     try {
-        quant_ = std::make_unique<RowQuantiser>(mode_, spec.format, spec.width, spec.leftOffset);
+        quant_ = std::make_unique<RowQuantiser>(mode_, spec.format, spec.width, spec.leftOffset, bool(tap));
     } catch (const std::bad_alloc &) {
         return fail(kErrMemory, where + ": no memory for the page's line buffers");
     }
@@ -158,6 +158,10 @@ int Job::beginPage(const PageSpec &spec) {
 int Job::produce(int line) {
     QXVSHandle list = nullptr;
     rec_.lineNumber = page_.topOffset + line;
+    // A plane without ink in this line is handed over as no data: the
+    // library then need not search it for ink.
+    for (int d = 0; d < mode_.inPlanes; ++d)
+        rec_.planes[d].data = quant_->planeInked(d) ? quant_->packed(d).data() : nullptr;
     if (const int r = call(OutputProduceTwo(&job_, &rec_, &list), ("line " + std::to_string(line)).c_str()))
         return r;
     if (const int r = send(list))

@@ -37,6 +37,20 @@ bool allBytes(const uint8_t *p, size_t n, uint8_t v) {
     return true;
 }
 
+// dst[i] |= src[i] for n bytes, a word at a time.
+void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, dst + i, 8);
+        std::memcpy(&b, src + i, 8);
+        a |= b;
+        std::memcpy(dst + i, &a, 8);
+    }
+    for (; i < n; ++i)
+        dst[i] |= src[i];
+}
+
 // Takes a 16-bit sample to 8 bits, rounding.
 inline uint8_t to8(uint16_t v) { return uint8_t((uint32_t(v) * 255 + 32767) / 65535); }
 
@@ -107,8 +121,8 @@ void separateCmyk(const ModeInfo &mode, const uint8_t *px, uint8_t *ink) {
 
 } // namespace
 
-RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset)
-    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset) {
+RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool wantLevels)
+    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset), wantLevels_(wantLevels) {
     const size_t n = size_t(mode.inPlanes), w = size_t(width);
     const FormatInfo &fi = info(format);
     if (fi.bytes == 2)
@@ -121,6 +135,37 @@ RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, in
         ink_.assign(n, std::vector<uint8_t>(w));
         err_.assign(n, std::vector<int>(w + 2));
         errNext_.assign(n, std::vector<int>(w + 2));
+        return;
+    }
+    // Which source planes ink each input plane: K stays K where the mode
+    // has a K plane and joins C, M and Y where it has none; a single-plane
+    // mode takes every ink.
+    const bool k1 = format == RowFormat::K1;
+    const unsigned kBit = k1 ? 1u : 8u;
+    if (mode.planeMode == 1) {
+        sources_[0] = k1 ? 1u : 15u;
+    } else {
+        for (int d = 0; d < 3 && d < mode.inPlanes; ++d)
+            sources_[d] = (k1 ? 0u : 1u << d) | (mode.kIndex < 0 ? kBit : 0u);
+        if (mode.kIndex >= 0)
+            sources_[mode.kIndex] = kBit;
+    }
+    bitLine_.assign((size_t(leftOffset + width) + 7) / 8 + 1, 0);
+    scratch_.assign((size_t(width) + 7) / 8, 0);
+    expand_.resize(n);
+    for (size_t p = 0; p < n; ++p) {
+        const int bits = mode.bits[p];
+        if (bits == 1)
+            continue;
+        // A set bit prints the plane's full level, most significant pixel first.
+        const uint32_t top = uint32_t(maxLevel(bits, mode.tgl[p]));
+        expand_[p].resize(256);
+        for (unsigned b = 0; b < 256; ++b) {
+            uint32_t v = 0;
+            for (int i = 0; i < 8; ++i)
+                v = v << bits | ((b >> (7 - i)) & 1 ? top : 0);
+            expand_[p][b] = v;
+        }
     }
 }
 
@@ -134,6 +179,7 @@ void RowQuantiser::blank() {
 }
 
 void RowQuantiser::zero() {
+    std::fill(std::begin(inked_), std::end(inked_), false);
     for (auto &p : packed_)
         std::fill(p.begin(), p.end(), 0);
     for (auto &l : levels_)
@@ -178,7 +224,8 @@ bool RowQuantiser::inkRow(const uint8_t *row) {
         diffuse(p);
         pack(p);
         const std::vector<uint8_t> &out = packed_[size_t(p)];
-        inked = inked || !allBytes(out.data(), out.size(), 0);
+        inked_[p] = !allBytes(out.data(), out.size(), 0);
+        inked = inked || inked_[p];
     }
     errDirty_ = true;
     return inked;
@@ -213,46 +260,88 @@ void RowQuantiser::diffuse(int p) {
     std::swap(e, en);
 }
 
-void RowQuantiser::pack(int p) {
-    const int bits = mode_.bits[p];
-    const std::vector<uint8_t> &lv = levels_[size_t(p)];
-    std::vector<uint8_t> &out = packed_[size_t(p)];
-    std::fill(out.begin(), out.end(), 0);
-    const int perByte = 8 / bits;
+template <int Bits> void RowQuantiser::packBits(int p) {
+    constexpr int perByte = 8 / Bits;
+    const uint8_t *lv = levels_[size_t(p)].data();
+    uint8_t *out = packed_[size_t(p)].data();
+    std::fill(out, out + packed_[size_t(p)].size(), 0);
     for (int x = 0; x < width_; ++x) {
-        const int at = leftOffset_ + x;
-        out[size_t(at / perByte)] |= uint8_t(lv[size_t(x)] << (8 - bits * (at % perByte + 1)));
+        const unsigned at = unsigned(leftOffset_ + x);
+        out[at / perByte] |= uint8_t(lv[x] << (8 - Bits * (at % perByte + 1)));
+    }
+}
+
+void RowQuantiser::pack(int p) {
+    switch (mode_.bits[p]) {
+    case 1: packBits<1>(p); break;
+    case 2: packBits<2>(p); break;
+    default: packBits<4>(p); break;
     }
 }
 
 bool RowQuantiser::halftonedRow(const uint8_t *row) {
     const size_t planeBytes = (size_t(width_) + 7) / 8;
-    // Which source planes (C, M, Y, K) put ink into input plane d.
-    unsigned sources[QXDRO_MAX_PLANES] = {};
-    const bool k1 = format_ == RowFormat::K1;
-    const unsigned kBit = k1 ? 1u : 8u;
-    if (mode_.planeMode == 1) {
-        sources[0] = k1 ? 1u : 15u;
-    } else {
-        for (int d = 0; d < 3 && d < mode_.inPlanes; ++d)
-            sources[d] = (k1 ? 0u : 1u << d) | (mode_.kIndex < 0 ? kBit : 0u);
-        if (mode_.kIndex >= 0)
-            sources[mode_.kIndex] = kBit;
-    }
+    // Bits right of the row's last pixel are padding and never print.
+    const uint8_t tailMask = uint8_t(0xFF << ((8 - width_ % 8) % 8));
+    const size_t first = size_t(leftOffset_) / 8;
+    const unsigned shift = unsigned(leftOffset_) % 8;
     bool inked = false;
     for (int d = 0; d < mode_.inPlanes; ++d) {
-        const uint8_t top = uint8_t(maxLevel(mode_.bits[d], mode_.tgl[d]));
-        std::vector<uint8_t> &lv = levels_[size_t(d)];
-        for (int x = 0; x < width_; ++x) {
-            bool on = false;
-            for (unsigned s = 0; s < 4; ++s)
-                if (sources[d] & (1u << s))
-                    on = on || (row[s * planeBytes + size_t(x) / 8] >> (7 - x % 8)) & 1;
-            lv[size_t(x)] = on ? top : 0;
+        std::vector<uint8_t> &out = packed_[size_t(d)];
+        std::fill(out.begin(), out.end(), 0);
+        inked_[d] = false;
+        if (sources_[d] == 0) {
+            if (wantLevels_)
+                std::fill(levels_[size_t(d)].begin(), levels_[size_t(d)].end(), 0);
+            continue;
         }
-        pack(d);
-        const std::vector<uint8_t> &out = packed_[size_t(d)];
-        inked = inked || !allBytes(out.data(), out.size(), 0);
+        // The plane's source bits, ORed, at their pixel positions on the line.
+        uint8_t *bits = bitLine_.data();
+        uint8_t *at = bits + first;
+        std::fill(at, bits + bitLine_.size(), 0);
+        uint8_t *comb = shift ? scratch_.data() : at;
+        if (shift)
+            std::fill(comb, comb + planeBytes, 0);
+        for (unsigned s = 0; s < 4; ++s) {
+            if (!(sources_[d] & (1u << s)))
+                continue;
+            orBytes(comb, row + s * planeBytes, planeBytes);
+        }
+        comb[planeBytes - 1] &= tailMask;
+        const bool any = !allBytes(comb, planeBytes, 0);
+        if (any && shift) {
+            at[0] = uint8_t(comb[0] >> shift);
+            for (size_t i = 1; i < planeBytes; ++i)
+                at[i] = uint8_t(comb[i] >> shift | comb[i - 1] << (8 - shift));
+            at[planeBytes] = uint8_t(comb[planeBytes - 1] << (8 - shift));
+        }
+        if (any) {
+            inked = true;
+            inked_[d] = true;
+            const int pbits = mode_.bits[d];
+            const size_t lineBytes = out.size();
+            if (pbits == 1) {
+                std::copy_n(bits, lineBytes, out.begin());
+            } else {
+                // 8 pixels of the bit line are pbits bytes of the plane.
+                const uint32_t *table = expand_[size_t(d)].data();
+                for (size_t i = first; i < bitLine_.size() && size_t(pbits) * i < lineBytes; ++i) {
+                    if (!bits[i])
+                        continue;
+                    const uint32_t v = table[bits[i]];
+                    for (int k = 0; k < pbits && size_t(pbits) * i + size_t(k) < lineBytes; ++k)
+                        out[size_t(pbits) * i + size_t(k)] = uint8_t(v >> (8 * (pbits - 1 - k)));
+                }
+            }
+        }
+        if (wantLevels_) {
+            const uint8_t top = uint8_t(maxLevel(mode_.bits[d], mode_.tgl[d]));
+            std::vector<uint8_t> &lv = levels_[size_t(d)];
+            for (int x = 0; x < width_; ++x) {
+                const unsigned at = unsigned(leftOffset_ + x);
+                lv[size_t(x)] = (bits[at / 8] >> (7 - at % 8)) & 1 ? top : 0;
+            }
+        }
     }
     return inked;
 }

@@ -39,7 +39,9 @@ void separatePixel(const ModeInfo &mode, const uint8_t *px, int channels, uint8_
 // pixel leftOffset + x of the line.
 class RowQuantiser {
 public:
-    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset);
+    // levels() is kept for halftoned rows only when wantLevels is true (the
+    // diffusion of multi-level rows always has them).
+    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool wantLevels = true);
     // Quantises one row (rowBytes(format, width) bytes); returns false when
     // the row has no ink in any plane, in which case packed() is not filled.
     bool next(const uint8_t *row);
@@ -49,6 +51,8 @@ public:
     // were for a blank row).
     void zero();
     const std::vector<uint8_t> &packed(int plane) const { return packed_[size_t(plane)]; }
+    // Whether the plane has ink in the row next() last quantised.
+    bool planeInked(int plane) const { return inked_[size_t(plane)]; }
     const std::vector<uint8_t> &levels(int plane) const { return levels_[size_t(plane)]; }
     int lineWidth() const { return leftOffset_ + width_; } // pixels of the packed lines
 
@@ -57,11 +61,20 @@ private:
     bool halftonedRow(const uint8_t *row);
     void diffuse(int plane);
     void pack(int plane);
+    template <int Bits> void packBits(int plane);
 
     const ModeInfo &mode_;
     RowFormat format_;
     int width_, leftOffset_;
+    bool wantLevels_;
     bool errDirty_ = false;
+    // Halftoned rows: which source planes (bit s: C, M, Y, K) ink each input
+    // plane, the combined source bits of a plane at their pixel positions on
+    // the line, and each plane's 8 pixels of a source byte as packed bytes.
+    unsigned sources_[QXDRO_MAX_PLANES] = {};
+    bool inked_[QXDRO_MAX_PLANES] = {};
+    std::vector<uint8_t> bitLine_, scratch_;
+    std::vector<std::vector<uint32_t>> expand_;
     std::vector<uint8_t> px_;  // a row taken to 8-bit samples
     std::vector<std::vector<uint8_t>> ink_, levels_, packed_;
     std::vector<std::vector<int>> err_, errNext_;

@@ -51,29 +51,11 @@ void QXVSSwapData(void *data, int32_t unitSize, int32_t unitCount) {
 
 void QXVSCopyData(const void *src, void *dst, int32_t count) {
     if (src == nullptr || dst == nullptr || src == dst || count <= 0) return;
-    const auto *s = static_cast<const uint8_t *>(src);
-    auto *d = static_cast<uint8_t *>(dst);
-    const auto sa = reinterpret_cast<uintptr_t>(s);
-    const auto da = reinterpret_cast<uintptr_t>(d);
-    const auto n = static_cast<size_t>(count);
-
-    if (sa < da && da - sa < n) {
-        // Destination inside the source range: backwards, byte by byte.
-        for (size_t i = n; i-- > 0;) d[i] = s[i];
-        return;
-    }
-    // Forwards. Aligned source and destination distinct by a multiple of 4
-    // (so at least 4 apart): each word move touches non-overlapping bytes.
-    size_t i = 0;
-    if (aligned4(sa) && aligned4(da) && n > 3) {
-        const size_t words = n & ~size_t{3};
-        for (; i < words; i += 4) {
-            uint32_t w;
-            std::memcpy(&w, s + i, 4);
-            std::memcpy(d + i, &w, 4);
-        }
-    }
-    for (; i < n; ++i) d[i] = s[i];
+    // A destination inside the source range is copied from the last byte
+    // down, any other from the first byte up (word moves only between
+    // ranges at least a word apart): each byte ends up as the source held
+    // it before the copy, which is exactly what memmove guarantees.
+    std::memmove(dst, src, static_cast<size_t>(count));
 }
 
 void QXVSSetData(void *dst, int value, int32_t count) {

@@ -205,6 +205,32 @@ TEST(Placement, OffsetsPrintLikeWhiteMargins) {
     }
 }
 
+// Halftoned rows at any offset print like 8-bit gray black and white at
+// the same offset (the bits are moved, not redrawn).
+TEST(Placement, HalftonedRowsAtOddOffsets) {
+    const int w = 45, h = 20;
+    const size_t planeBytes = (w + 7) / 8;
+    auto on = [](int x, int y) { return (x * 3 + y * 5) % 7 < 3; };
+    const RowFn k1 = [&](int y, uint8_t *row) {
+        std::memset(row, 0, planeBytes);
+        for (int x = 0; x < w; ++x)
+            if (on(x, y))
+                row[x / 8] |= uint8_t(0x80 >> (x % 8));
+        row[planeBytes - 1] |= 0x07; // padding bits past the last pixel never print
+    };
+    const RowFn grey = [&](int y, uint8_t *row) {
+        for (int x = 0; x < w; ++x)
+            row[x] = on(x, y) ? 0 : 255;
+    };
+    for (const qx316::PrintOptions &o : {opts(3, 0), opts(5, 0), opts(10, 1), opts(5, 26), opts(10, 7, 0, 1)})
+        for (int left : {0, 3, 13, 64, 101}) {
+            const Result a = run(o, {w, h, qx316::RowFormat::K1, left, 2}, k1);
+            const Result b = run(o, {w, h, qx316::RowFormat::Gray8, left, 2}, grey);
+            ASSERT_EQ(a.rc | b.rc, 0) << a.error << b.error;
+            EXPECT_EQ(a.stream, b.stream) << modeName(o) << " left " << left;
+        }
+}
+
 // The widest page a mode reports prints even when no line compresses; one
 // pixel more is refused before anything is sent, in words that give the limit.
 TEST(Limits, WidestPagePrintsAndOneMoreIsRefused) {
