@@ -27,7 +27,7 @@ if(NOT QX_I386 AND QX_BUILD_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/cups/ppd/
     add_test(NAME cups_ppd_cupstestppd COMMAND ${qx_cups_dir}/system_ppd.sh ${qx_ppd_dir} ${qx_filter})
     set_tests_properties(cups_ppd_cupstestppd PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)
 
-    if(QX_SANITIZE)
+    if(QX_SANITIZERS)
       set(qx_sanitize 1)
     else()
       set(qx_sanitize 0)
