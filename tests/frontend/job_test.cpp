@@ -2,6 +2,7 @@
 // reachable plane mode and row format, read back by the stream decoder.
 #include "job.h"
 #include "qx316_stream.h"
+#include "kit_options.h"
 #include "stream_builder.h"
 #include "testpage.h"
 
@@ -16,6 +17,7 @@
 
 using qx316test::Bytes;
 using qx316test::hex;
+using qx316test::opts;
 
 namespace {
 
@@ -223,18 +225,6 @@ struct ModeCase {
     qx316::PrintOptions opt;
     int planeMode;
 };
-
-qx316::PrintOptions opts(int quality, int media, int head = 0, int colorMode = 0, bool composite = false,
-                         bool banner = false) {
-    qx316::PrintOptions o;
-    o.quality = quality;
-    o.media = media;
-    o.head = head;
-    o.colorMode = colorMode;
-    o.composite = composite;
-    o.banner = banner;
-    return o;
-}
 
 const ModeCase kModes[] = {
     {"defaults, 4-bit pairs", opts(5, 0), 9},

@@ -3,6 +3,7 @@
 // back by the decoder.
 #include "job.h"
 #include "qx316_stream.h"
+#include "kit_options.h"
 #include "stream_builder.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,9 @@
 
 using qx316test::Bytes;
 using qx316test::hex;
+using qx316test::opts;
 
 namespace {
-
-qx316::PrintOptions opts(int quality, int media, int head = 0, int colorMode = 0, bool composite = false,
-                         bool banner = false) {
-    qx316::PrintOptions o;
-    o.quality = quality;
-    o.media = media;
-    o.head = head;
-    o.colorMode = colorMode;
-    o.composite = composite;
-    o.banner = banner;
-    return o;
-}
 
 // One option set per reachable plane mode and pattern kind.
 const qx316::PrintOptions kModes[] = {
