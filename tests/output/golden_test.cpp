@@ -1,0 +1,112 @@
+// Whole jobs pinned as golden byte streams: every reachable plane mode on
+// cut sheets and on banner paper, with blank lines, skipped lines and bands,
+// a jump of many bands, line-less produces, and refused calls in between
+// (which must change nothing). The same bytes are expected in every tree.
+// QX_RECORD_GOLDEN=DIR writes the streams as they are now into DIR instead
+// (only when a change of bytes is intended).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "job_driver.h"
+#include "page_check.h"
+
+namespace qxtest {
+namespace {
+
+struct GoldenCase {
+    const char *name;
+    int quality, media, head, colorMode, composite;
+};
+
+// One case per plane mode and pattern type the tables reach.
+const GoldenCase kCases[] = {
+    {"mode9_type4_pairs", 5, 0, 0, 0, 0},    {"mode7_head1_pairs", 5, 0, 1, 0, 0},
+    {"mode7_type4_media16", 10, 16, 0, 0, 0}, {"mode5_2bit", 10, 0, 0, 0, 0},
+    {"mode5_type1", 10, 1, 0, 0, 0},          {"mode5_1bit_band8", 3, 0, 0, 0, 0},
+    {"mode2_type2", 10, 18, 0, 0, 0},         {"mode2_type3_composite", 10, 7, 0, 0, 1},
+    {"mode2_type4_unpaired", 5, 0, 0, 0, 1},  {"mode4_type7_doubled", 5, 26, 0, 0, 0},
+    {"mode4_type1", 0, 26, 0, 0, 0},          {"mode1_single_plane", 5, 0, 0, 1, 0},
+};
+
+std::vector<uint8_t> runJob(const GoldenCase &c, bool banner) {
+    const PrintParams params = makeParams(c.quality, c.media, c.head, c.colorMode, c.composite, banner);
+    JobDriver job;
+    job.start(params);
+    std::mt19937 rng(0x316 + (banner ? 1 : 0));
+    for (int page = 0; page < 2; ++page) {
+        EXPECT_EQ(job.initPart(params), 0);
+        const PlaneSetup setup = readSetup(job.context());
+        std::vector<Line> lines = makePage(setup, 120 + 61 * page, 150, rng);
+        EXPECT_FALSE(lines.empty());
+        if (lines.empty())
+            return {};
+        // A line far below the others: many blank bands skipped at once.
+        Line far = lines.back();
+        far.number += 40 * setup.bandHeight + 3;
+        lines.push_back(far);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            // Refused calls between the lines change nothing.
+            if (i % 17 == 5) {
+                EXPECT_EQ(job.complete(), QXDRO_ERR_STATE);
+                EXPECT_NE(OutputInitTwo(&job.job, &params, QXDRO_MODEL_CODE), 0);
+            }
+            if (i % 23 == 9 && OutputProduce(&job.job) == 0) {
+                EXPECT_EQ(job.complete(), 0);
+            }
+            EXPECT_EQ(job.produce(lines[i]), 0) << c.name << " line " << lines[i].number;
+        }
+        const int end = banner ? job.formFeed(150 + 41 * setup.bandHeight) : job.flush();
+        EXPECT_EQ(end, 0);
+    }
+    if (banner) {
+        EXPECT_EQ(job.flush(), 0);
+    }
+    return job.stream;
+}
+
+std::string goldenPath(const std::string &name) { return std::string(QX_GOLDEN_DIR) + "/" + name + ".bin"; }
+
+std::string hexAround(const std::vector<uint8_t> &b, size_t at) {
+    std::string s;
+    char buf[4];
+    for (size_t i = at; i < b.size() && i < at + 24; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X ", b[i]);
+        s += buf;
+    }
+    return s;
+}
+
+class Golden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(Golden, StreamsAreByteForByteAsRecorded) {
+    const GoldenCase &c = GetParam();
+    for (bool banner : {false, true}) {
+        const std::string name = std::string(c.name) + (banner ? "_banner" : "_cut");
+        const std::vector<uint8_t> got = runJob(c, banner);
+        if (const char *dir = std::getenv("QX_RECORD_GOLDEN")) {
+            std::ofstream(std::string(dir) + "/" + name + ".bin", std::ios::binary)
+                .write(reinterpret_cast<const char *>(got.data()), std::streamsize(got.size()));
+            continue;
+        }
+        std::ifstream in(goldenPath(name), std::ios::binary);
+        ASSERT_TRUE(in) << "no golden stream " << goldenPath(name);
+        const std::vector<uint8_t> want((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t at = 0;
+        while (at < want.size() && at < got.size() && want[at] == got[at])
+            ++at;
+        EXPECT_TRUE(at == want.size() && at == got.size())
+            << name << ": " << got.size() << " bytes where " << want.size() << " were recorded; first difference at "
+            << at << "\nexpected " << hexAround(want, at) << "\nactual   " << hexAround(got, at);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, Golden, ::testing::ValuesIn(kCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qxtest
