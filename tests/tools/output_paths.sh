@@ -44,9 +44,10 @@ check "decode says how to get every page" grep -q -- "--all-pages" <<<"$msg"
 "$qx316" decode --quiet many.prn -o all.png --all-pages
 check "--all-pages writes every page" test "$(ls all*.png | wc -l)" -eq 60
 
-# SIGTERM during decode ends it promptly (well under a second when the
-# machine is idle; the bound leaves room for a loaded one) and leaves no
-# partial picture.
+# SIGTERM during decode ends it promptly and leaves no partial picture. The
+# built-in page at 600 dpi with every plane drawn takes seconds to decode;
+# once signalled, decode stops within a few rows of a picture (well under a
+# second on an idle machine; the bound leaves room for a loaded one).
 "$qx316" print --quiet -o big.prn
 "$qx316" decode --quiet big.prn -o big.png --planes planes 2>cancel.err & pid=$!
 pids+=($pid)
@@ -57,7 +58,7 @@ wait $pid; rc=$?
 took=$(( ($(date +%s%N) - start) / 1000000 ))
 check "cancelled decode fails" test "$rc" -ne 0
 check "cancelled decode says so" grep -q "cancelled" cancel.err
-check "cancel honoured promptly (${took} ms)" test "$took" -lt 2000
+check "cancel honoured promptly (${took} ms)" test "$took" -lt 5000
 check "no partial pictures" test -z "$(ls planes/*.XXXXXX* big.png.* 2>/dev/null; find . -name '*.png.??????')"
 
 echo "output paths: $passed passed, $failed failed"
