@@ -33,6 +33,16 @@ constexpr SpaceInfo kSpaces[] = {
     {CUPS_CSPACE_KCMY, "KCMY", 4, SpaceInfo::Ink, {1, 2, 3, 0}},
 };
 
+// An enumerated header field as the number the raster holds: any value may
+// arrive, and reading one outside the enumeration through its enum type is
+// undefined, so the bytes are copied out.
+template <class E> unsigned rawField(const E &field) {
+    static_assert(sizeof(E) == sizeof(unsigned));
+    unsigned v;
+    std::memcpy(&v, &field, sizeof v);
+    return v;
+}
+
 const SpaceInfo *findSpace(unsigned space) {
     for (const SpaceInfo &s : kSpaces)
         if (unsigned(s.space) == space)
@@ -121,19 +131,20 @@ bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err)
               " dpi is not supported: the printer prints at 600x600 dpi only";
         return false;
     }
-    const SpaceInfo *s = findSpace(h.cupsColorSpace);
+    const SpaceInfo *s = findSpace(rawField(h.cupsColorSpace));
     if (!s) {
-        err = "colour space " + num(h.cupsColorSpace) +
+        err = "colour space " + num(rawField(h.cupsColorSpace)) +
               " is not supported (W, SW, K, RGB, sRGB, AdobeRGB, CMY, YMC, CMYK, YMCK, KCMY are)";
         return false;
     }
     l.spaceName = s->name;
     l.colors = s->colors;
-    if (h.cupsColorOrder > CUPS_ORDER_PLANAR) {
-        err = "colour order " + num(h.cupsColorOrder) + " is not supported (chunky, banded and planar are)";
+    const unsigned order = rawField(h.cupsColorOrder);
+    if (order > CUPS_ORDER_PLANAR) {
+        err = "colour order " + num(order) + " is not supported (chunky, banded and planar are)";
         return false;
     }
-    l.order = cups_order_t(h.cupsColorOrder);
+    l.order = cups_order_t(order);
     const unsigned bpc = h.cupsBitsPerColor;
     if (!(bpc == 8 || bpc == 16 || (bpc == 1 && s->kind != SpaceInfo::Rgb))) {
         err = num(bpc) + " bits per colour are not supported for " + s->name +
