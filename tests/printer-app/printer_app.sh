@@ -1,0 +1,314 @@
+#!/usr/bin/env bash
+# The printer application with its real parts: the server started here on
+# 127.0.0.1 only, with state, spool, log, socket and temporary files in a
+# temp folder; printers with file: devices; jobs sent with ipptool; every
+# output read by the strict decoder (qx316 dump) and its planes checked
+# against what was sent; the web pages read with curl and, where chromium is
+# installed, a screenshot of the printer page. The server is stopped by its
+# pid when the test ends, also when it fails.
+# Usage: printer_app.sh APP STREAM_INKS SANITIZED(0|1)
+set -uo pipefail
+app=$1 inks=$2 sanitized=${3:-0}
+here=$(cd "$(dirname "$0")" && pwd)
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for t in ipptool curl gs pdftoppm; do
+  command -v "$t" >/dev/null || { echo "SKIP: $t is not installed (scripts/setup.sh installs it)"; exit 77; }
+done
+[ -x "$app" ] || fail "no printer application at $app"
+
+work=$(mktemp -d)
+pid=""
+base=qx316-printer-app
+# PAPPL's own places for state and sockets: none may appear.
+outside() {
+  ls -d /run/$base*.sock /var/run/$base*.sock /tmp/$base* /var/lib/$base* /var/spool/$base* \
+        "$HOME/.config/$base"* 2>/dev/null | sort
+}
+before=$(outside)
+stop_server() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  pid=""
+}
+cleanup() {
+  local rc=$?
+  stop_server
+  if [ $rc -ne 0 ] && [ -f "$work/state/$base.log" ]; then
+    echo "--- server log (errors and jobs):"
+    grep -E '^[EW] |\[Job ' "$work/state/$base.log" | grep -v '^D' | tail -40
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+if [ "$sanitized" = 1 ]; then
+  export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+fi
+export QX316_STATE_DIR=$work/state
+export TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config
+mkdir -p "$work/tmp" "$work/out" "$work/in"
+log=$work/state/$base.log
+# The log as written so far (PAPPL moves a full log to LOG.O).
+logtext() {
+  local f
+  for f in "$log.O" "$log"; do
+    if [ -f "$f" ]; then cat "$f"; fi
+  done
+  return 0
+}
+
+# A free loopback port: the server refuses to start on a busy one.
+start_server() {
+  local try
+  for try in 1 2 3 4 5; do
+    port=$((20000 + (RANDOM % 20000)))
+    "$app" server -o server-port=$port -o listen-hostname=127.0.0.1 -o log-level=info \
+      >"$work/server.out" 2>&1 &
+    pid=$!
+    for _ in $(seq 150); do
+      kill -0 "$pid" 2>/dev/null || break
+      curl -sf -o /dev/null "http://127.0.0.1:$port/" && return 0
+      sleep 0.1
+    done
+    stop_server
+  done
+  cat "$work/server.out" >&2
+  fail "the server did not start"
+}
+start_server
+echo "server pid $pid on 127.0.0.1:$port"
+# Nothing listens beyond loopback.
+if command -v ss >/dev/null; then
+  ss -ltnp 2>/dev/null | grep "pid=$pid," | grep -v "127.0.0.1:$port" | grep -q . &&
+    fail "the server listens beyond 127.0.0.1:$port: $(ss -ltnp | grep "pid=$pid,")"
+fi
+
+"$app" add -d qx0 -m qx316-h0 -v "file://$work/out" || fail "add qx0 (print head 0)"
+"$app" add -d qx2 -m qx316-h2 -v "file://$work/out" || fail "add qx2 (print head 2)"
+"$app" printers | sort | tr '\n' ' ' | grep -q '^qx0 qx2 $' || fail "printers lists $("$app" printers)"
+
+uri() { echo "ipp://127.0.0.1:$port/ipp/print/$1"; }
+
+# Pages: a solid colour per page (PostScript -> PDF), and PNG, JPEG and PWG
+# raster pictures of the first page.
+cat >"$work/in/pages.ps" <<'PS'
+%!PS
+<< /PageSize [595 842] >> setpagedevice
+/page { setrgbcolor 0 0 595 842 rectfill showpage } def
+0 1 1 page      % cyan
+1 0 1 page      % magenta
+0 0 0 page      % black
+PS
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/in/pages.pdf" "$work/in/pages.ps" ||
+  fail "gs could not make the PDF"
+pdftoppm -r 30 -f 1 -l 1 -png -singlefile "$work/in/pages.pdf" "$work/in/cyan" || fail "no PNG"
+pdftoppm -r 30 -f 2 -l 2 -jpeg -singlefile "$work/in/pages.pdf" "$work/in/magenta" || fail "no JPEG"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -dcupsColorSpace=19 -dcupsBitsPerColor=8 -dFirstPage=1 -dLastPage=1 \
+  -sOutputFile="$work/in/cyan.pwg" "$work/in/pages.pdf" || fail "gs could not make the PWG raster"
+
+# Sends a job; prints its id. job NAME PRINTER FILE FORMAT QUALITY COLOR MEDIA [COMPOSITE]
+job() {
+  local out id
+  out=$(ipptool -tv -d job_name="$1" -d format="$4" -d quality="$5" -d color_mode="$6" -d media_type="$7" \
+        -d composite="${8:-off}" -f "$3" "$(uri "$2")" "$here/print_job.test" 2>&1) ||
+    fail "Print-Job $1 was not accepted: $(printf '%s\n' "$out" | grep -E 'status|message|FAIL' | head -5)"
+  id=$(printf '%s\n' "$out" | sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -1)
+  [ -n "$id" ] || fail "Print-Job $1 gave no job id"
+  echo "$id"
+}
+
+state_of() { # PRINTER ID -> "state|message"
+  ipptool -tv -d job_id="$2" "$(uri "$1")" "$here/job_state.test" 2>/dev/null |
+    awk -F' = ' '/job-state \(enum\)/{s=$2} /job-state-message/{m=$2} END{print s "|" m}'
+}
+
+# Waits (bounded) until the job is completed; an aborted, cancelled or
+# stopped job fails at once with its message.
+wait_done() { # PRINTER ID NAME
+  local st
+  for _ in $(seq 600); do
+    st=$(state_of "$1" "$2")
+    case "${st%%|*}" in
+      completed) return 0 ;;
+      aborted|canceled|processing-stopped) fail "job $3 (${2}) ended ${st%%|*}: ${st#*|}" ;;
+    esac
+    sleep 0.1
+  done
+  fail "job $3 ($2) did not complete in 60 s (state: $st)"
+}
+
+# "page:plane" for each plane with ink, from the strict decoder.
+inked() { # STREAM
+  local out
+  out=$("$inks" "$1" 2>&1) || fail "the decoder refused $(basename "$1"): $out"
+  printf '%s\n' "$out" | grep -v '^pages' | sort | tr '\n' ' '
+}
+pages() { # STREAM
+  local out
+  out=$("$inks" "$1" 2>&1) || fail "the decoder refused $(basename "$1"): $out"
+  printf '%s\n' "$out" | sed -n 's/^pages //p'
+}
+mode_line() { logtext | sed -n "s/.*\\[Job $1\\] Printing with \\(.*\\)/\\1/p" | head -1; }
+
+# Cyan lands in C (and its light plane where the mode has one), never in M,
+# Y or K; magenta in M; black in K alone where the mode has K.
+expect_planes() { # STREAM WANT... (page:plane patterns that must be there) -- NOT... (absent)
+  local stream=$1 got; shift
+  got=" $(inked "$stream")"
+  local absent=0 p
+  for p in "$@"; do
+    if [ "$p" = -- ]; then absent=1; continue; fi
+    if [ $absent = 0 ]; then
+      [[ "$got" == *" $p "* ]] || fail "$(basename "$stream"): no ink in $p (inked: $got)"
+    else
+      [[ "$got" == *" $p "* ]] && fail "$(basename "$stream"): ink in $p (inked: $got)"
+    fi
+  done
+  return 0
+}
+
+echo "== formats: PNG, JPEG, PWG raster, a 3-page PDF"
+id=$(job png qx0 "$work/in/cyan.png" image/png 4 color m0); wait_done qx0 "$id" png
+expect_planes "$work/out/png.prn" 1:C -- 1:M 1:Y 1:K
+id=$(job jpeg qx0 "$work/in/magenta.jpg" image/jpeg 4 color m0); wait_done qx0 "$id" jpeg
+expect_planes "$work/out/jpeg.prn" 1:M -- 1:C 1:Y 1:K
+id=$(job pwg qx0 "$work/in/cyan.pwg" image/pwg-raster 4 color m0); wait_done qx0 "$id" pwg
+expect_planes "$work/out/pwg.prn" 1:C -- 1:M 1:Y 1:K
+id=$(job pdf qx0 "$work/in/pages.pdf" application/pdf 4 color m0); wait_done qx0 "$id" pdf
+[ "$(pages "$work/out/pdf.prn")" = 3 ] || fail "the PDF job has $(pages "$work/out/pdf.prn") pages, not 3"
+expect_planes "$work/out/pdf.prn" 1:C 2:M 3:K -- 1:M 1:K 2:C 2:K 3:C 3:M 3:Y
+
+echo "== print quality and colour mode"
+declare -A seen=()
+for q in 3 4 5; do
+  for c in color monochrome; do
+    n=q$q-$c
+    id=$(job "$n" qx0 "$work/in/cyan.png" image/png $q $c m0); wait_done qx0 "$id" "$n"
+    m=$(mode_line "$id")
+    [ -n "$m" ] || fail "job $n: no print mode in the log"
+    seen[$n]=$m
+    if [ $c = color ]; then
+      expect_planes "$work/out/$n.prn" 1:C -- 1:M 1:Y 1:K
+    else
+      # Cyan on gray rows: black-only printing on media 0 (plane mode 1).
+      expect_planes "$work/out/$n.prn" 1:K -- 1:C 1:M 1:Y
+      [[ "$m" == *"colour mode 1: mode 1:"* ]] || fail "job $n is not black only: $m"
+    fi
+  done
+done
+# Draft, normal and high print with different quality codes on media 0.
+qcodes=$(for q in 3 4 5; do echo "${seen[q$q-color]}" | sed 's/quality \([0-9-]*\),.*/\1/'; done | sort -u | wc -l)
+[ "$qcodes" = 3 ] || fail "draft, normal and high do not print differently: ${seen[q3-color]} / ${seen[q4-color]} / ${seen[q5-color]}"
+
+echo "== colour on a black-only head: substituted with a message, printed black only"
+out=$(ipptool -tv -d format=image/png -f "$work/in/cyan.png" "$(uri qx2)" "$here/substituted_job.test" 2>&1) ||
+  fail "colour on print head 2: $(printf '%s\n' "$out" | grep -E 'status|FAIL|EXPECTED')"
+id=$(printf '%s\n' "$out" | sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -1)
+wait_done qx2 "$id" substituted
+expect_planes "$work/out/substituted.prn" 1:K -- 1:C 1:M 1:Y
+# Black only on print head 2 prints.
+id=$(job h2-mono qx2 "$work/in/magenta.jpg" image/jpeg 4 monochrome m7); wait_done qx2 "$id" h2-mono
+expect_planes "$work/out/h2-mono.prn" 1:K -- 1:C 1:M 1:Y
+
+echo "== a cancelled job ends at a page end"
+id=$(job cancelled qx0 "$work/in/pages.pdf" application/pdf 5 color m0)
+for _ in $(seq 300); do
+  [ -s "$work/out/cancelled.prn" ] && break
+  sleep 0.05
+done
+ipptool -q -d job_id="$id" "$(uri qx0)" "$here/cancel_job.test" || fail "Cancel-Job failed"
+for _ in $(seq 300); do
+  st=$(state_of qx0 "$id")
+  [ "${st%%|*}" = canceled ] && break
+  [ "${st%%|*}" = completed ] && break
+  sleep 0.1
+done
+[ "${st%%|*}" = canceled ] || echo "note: the job ended ${st%%|*} before the cancel reached it"
+# PAPPL shows the job cancelled at once; the job stops at its next line and
+# ends the stream there.
+if [ "${st%%|*}" = canceled ]; then
+  for _ in $(seq 300); do
+    logtext | grep "\[Job $id\] Cancel" >/dev/null && break
+    sleep 0.1
+  done
+  logtext | grep "\[Job $id\] Cancelled at line" >/dev/null ||
+    fail "the cancel did not stop at a line: $(logtext | grep "\[Job $id\]" | tail -3)"
+  sleep 0.5
+fi
+"$inks" "$work/out/cancelled.prn" >/dev/null 2>"$work/cancel.err" ||
+  fail "the cancelled job's stream does not decode: $(cat "$work/cancel.err")"
+n=$(pages "$work/out/cancelled.prn")
+[ "$n" -ge 1 ] && [ "$n" -le 3 ] || fail "the cancelled job has $n pages"
+
+echo "== the test page from the web page's button"
+curl -sf -c "$work/cookies" "http://127.0.0.1:$port/qx0/" -o "$work/qx0-form.html" || fail "the printer page did not load"
+done_before=$(logtext | grep -c 'Completed, job-impressions')
+token=$(grep -o 'name="session" value="[0-9a-f]*"' "$work/qx0-form.html" | head -1 | sed 's/.*value="//;s/"//')
+[ -n "$token" ] || fail "the printer page has no form session"
+curl -sf -b "$work/cookies" -o /dev/null -d "session=$token&action=print-test-page" "http://127.0.0.1:$port/qx0/" ||
+  fail "Print Test Page was refused"
+for _ in $(seq 600); do
+  kill -0 "$pid" 2>/dev/null || fail "the server died printing the test page"
+  [ "$(logtext | grep -c 'Completed, job-impressions')" -gt "$done_before" ] && break
+  sleep 0.1
+done
+[ -s "$work/out/Test Page.prn" ] || fail "the test page wrote nothing"
+expect_planes "$work/out/Test Page.prn" 1:C 1:M 1:Y 1:K
+[ "$(pages "$work/out/Test Page.prn")" = 1 ] || fail "the test page is not one page"
+
+echo "== the printer's own stream: passed on whole, refused broken"
+cp "$work/out/png.prn" "$work/in/made.prn"
+id=$(job raw qx0 "$work/in/made.prn" application/vnd.qx-model316 4 color m0); wait_done qx0 "$id" raw
+cmp -s "$work/in/made.prn" "$work/out/raw.prn" || fail "the stream was not passed on as it is"
+head -c 1000 "$work/in/made.prn" >"$work/in/broken.prn"
+id=$(job broken qx0 "$work/in/broken.prn" application/vnd.qx-model316 4 color m0)
+for _ in $(seq 300); do
+  st=$(state_of qx0 "$id"); [ "${st%%|*}" = aborted ] && break; sleep 0.1
+done
+[ "${st%%|*}" = aborted ] || fail "a broken stream was not refused (state ${st%%|*})"
+[[ "${st#*|}" == *"not a whole model 316 stream"* ]] || fail "the broken stream's message: ${st#*|}"
+[ -s "$work/out/broken.prn" ] && fail "bytes of a broken stream reached the device"
+
+echo "== web pages"
+curl -sf "http://127.0.0.1:$port/" -o "$work/home.html" || fail "the status page did not load"
+grep -q 'qx0' "$work/home.html" && grep -q 'qx2' "$work/home.html" || fail "the status page does not show the printers"
+curl -sf "http://127.0.0.1:$port/qx0/" -o "$work/qx0.html" || fail "the printer page did not load"
+grep -q 'QX model 316, print head 0' "$work/qx0.html" || fail "the printer page does not show the model"
+curl -sf "http://127.0.0.1:$port/qx0/jobs" -o "$work/jobs.html" || fail "the jobs page did not load"
+for n in png jpeg pwg pdf; do
+  grep -q ">$n<" "$work/jobs.html" || fail "the jobs page does not list job $n"
+done
+grep -qi 'completed' "$work/jobs.html" || fail "the jobs page shows no completed job"
+chrome=$(command -v chromium || command -v chromium-browser || true)
+if [ -n "$chrome" ] && [ "$sanitized" = 0 ]; then
+  timeout 120 "$chrome" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync \
+    --user-data-dir="$work/chrome" --screenshot="$work/shot.png" --window-size=1200,900 \
+    "http://127.0.0.1:$port/qx0/" >"$work/chrome.out" 2>&1
+  [ -s "$work/shot.png" ] || fail "chromium wrote no screenshot: $(tail -3 "$work/chrome.out")"
+  head -c 8 "$work/shot.png" | od -An -tx1 | grep -q '89 50 4e 47 0d 0a 1a 0a' || fail "the screenshot is not a PNG"
+  # A blank 1200x900 page compresses to a few kilobytes; a page with text
+  # and tables does not.
+  size=$(stat -c %s "$work/shot.png")
+  [ "$size" -gt 10000 ] || fail "the screenshot is only $size bytes"
+  if [ -n "${QX316_SCREENSHOT:-}" ]; then cp "$work/shot.png" "$QX316_SCREENSHOT"; fi
+else
+  echo "note: no screenshot (chromium ${chrome:-not installed}, sanitized tree: $sanitized)"
+fi
+
+echo "== shutdown, and nothing outside the temp folder"
+"$app" shutdown || fail "shutdown failed"
+for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "the server is still running 30 s after shutdown: $(tail -3 "$log")"
+wait "$pid" 2>/dev/null
+pid=""
+[ -f "$work/state/$base.state" ] || fail "no state file in the state folder"
+after=$(outside)
+[ "$before" = "$after" ] || fail "files outside the temp folder: $(comm -13 <(echo "$before") <(echo "$after"))"
+echo "PASS"

@@ -1,0 +1,67 @@
+// The model 316 printer application: its state and the parts that PAPPL
+// calls back (drivers, raster job, PDF rendering, job checks, web footer).
+#ifndef QX316_PRINTER_APP_APP_H
+#define QX316_PRINTER_APP_APP_H
+
+#include "caps.h"
+#include "pappl_api.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace qx316::app {
+
+constexpr int kHeads = 3;
+constexpr const char *kStreamFormat = "application/vnd.qx-model316";
+
+// One driver per print head: what it offers and the IPP words for it.
+struct App;
+struct HeadDriver {
+    App *app = nullptr;
+    HeadCaps caps;
+    std::string name;         // "qx316-h0"
+    std::string description;  // "QX model 316, print head 0"
+    std::string deviceId;
+    std::vector<std::string> mediaSizes; // PWG names, custom range last
+    std::vector<std::string> mediaTypes; // media choice keywords
+};
+
+struct App {
+    std::string stateDir;   // state file, spool, log, domain socket
+    std::string spoolDir;
+    std::string stateFile;
+    std::string logFile;
+    std::string footer;
+    std::string pdftoppm = "pdftoppm";
+    std::array<HeadDriver, kHeads> heads;
+    std::array<pappl_pr_driver_t, kHeads> driverList{};
+    pappl_system_t *system = nullptr;
+};
+
+// Fills app.heads and app.driverList from the kit's tables.
+void initDrivers(App &app);
+// PAPPL's driver callback (data = App).
+bool driverCallback(pappl_system_t *system, const char *driver_name, const char *device_uri, const char *device_id,
+                    pappl_pr_driver_data_t *data, ipp_t **attrs, void *cbdata);
+// The PDF MIME filter (data = App).
+bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+// PWG raster files (the test page).
+bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// The raster callbacks, also driven by the PDF filter.
+bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
+bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned y,
+                     const unsigned char *line);
+bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
+bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+
+// The request of a job: its IPP choices (job options, else the printer's
+// defaults) in the library's codes. False with the reason in err when a
+// value is not one the driver offers.
+bool jobRequest(pappl_printer_t *printer, const pappl_pr_options_t *options, Request &r, std::string &err);
+
+} // namespace qx316::app
+
+#endif

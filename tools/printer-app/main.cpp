@@ -1,0 +1,144 @@
+// qx316-printer-app: an IPP Everywhere printer application for the model
+// 316, on PAPPL's main loop (server, add, submit, printers, jobs, shutdown
+// and the other standard sub-commands).
+//
+// QX316_STATE_DIR=DIR keeps everything of the application in DIR: state
+// file, spool, log, the local socket the sub-commands use, and temporary
+// files. Otherwise the state lives in $XDG_CONFIG_HOME (or ~/.config)
+// /qx316-printer-app, and PAPPL picks the socket.
+#include "app.h"
+
+#include "qxdro316.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace qx316::app {
+
+namespace {
+
+constexpr const char *kVersion = "1.0";
+constexpr const char *kBaseName = "qx316-printer-app";
+
+bool makeDir(const std::string &dir) {
+    if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST)
+        return true;
+    std::fprintf(stderr, "%s: cannot create %s: %s\n", kBaseName, dir.c_str(), std::strerror(errno));
+    return false;
+}
+
+std::string defaultStateDir() {
+    if (const char *x = std::getenv("XDG_CONFIG_HOME"); x && *x)
+        return std::string(x) + "/" + kBaseName;
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.config/" + kBaseName;
+    return std::string("/var/lib/") + kBaseName;
+}
+
+bool saveState(pappl_system_t *system, void *data) {
+    return papplSystemSaveState(system, static_cast<App *>(data)->stateFile.c_str());
+}
+
+pappl_loglevel_t logLevel(const char *v) {
+    if (!v)
+        return PAPPL_LOGLEVEL_INFO;
+    if (!std::strcmp(v, "debug"))
+        return PAPPL_LOGLEVEL_DEBUG;
+    if (!std::strcmp(v, "warn"))
+        return PAPPL_LOGLEVEL_WARN;
+    if (!std::strcmp(v, "error"))
+        return PAPPL_LOGLEVEL_ERROR;
+    if (!std::strcmp(v, "fatal"))
+        return PAPPL_LOGLEVEL_FATAL;
+    return PAPPL_LOGLEVEL_INFO;
+}
+
+// The system for "server": PAPPL's standard server options (server-port,
+// listen-hostname, server-hostname, log-file, log-level, spool-directory).
+pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *data) {
+    App &app = *static_cast<App *>(data);
+    if (const char *v = cupsGetOption("spool-directory", num_options, options))
+        app.spoolDir = v;
+    if (const char *v = cupsGetOption("log-file", num_options, options))
+        app.logFile = v;
+    if (!makeDir(app.stateDir) || !makeDir(app.spoolDir))
+        return nullptr;
+    int port = 0;
+    if (const char *v = cupsGetOption("server-port", num_options, options)) {
+        char *end = nullptr;
+        const long p = std::strtol(v, &end, 10);
+        if (!end || *end || p < 1 || p > 65535) {
+            std::fprintf(stderr, "%s: bad server-port value \"%s\"\n", kBaseName, v);
+            return nullptr;
+        }
+        port = int(p);
+    }
+    const pappl_soptions_t soptions = pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                                                       PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_NO_TLS);
+    pappl_system_t *system =
+        papplSystemCreate(soptions, "QX model 316 printer application", port, "_print,_universal",
+                          app.spoolDir.c_str(), app.logFile.c_str(),
+                          logLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+    if (!system)
+        return nullptr;
+    app.system = system;
+    const char *listen = cupsGetOption("listen-hostname", num_options, options);
+    if (!papplSystemAddListeners(system, listen)) {
+        std::fprintf(stderr, "%s: cannot listen on %s port %d\n", kBaseName, listen ? listen : "all addresses", port);
+        papplSystemDelete(system);
+        return nullptr;
+    }
+    if (const char *v = cupsGetOption("server-hostname", num_options, options))
+        papplSystemSetHostName(system, v);
+    papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, nullptr, driverCallback, &app);
+    papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdfFilter, &app);
+    papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", pwgFilter, &app);
+    // PAPPL's web pages need a footer.
+    papplSystemSetFooterHTML(system, app.footer.c_str());
+    pappl_version_t versions[1];
+    std::memset(versions, 0, sizeof versions);
+    std::snprintf(versions[0].name, sizeof versions[0].name, "%s", kBaseName);
+    std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", kVersion);
+    versions[0].version[0] = 1;
+    papplSystemSetVersions(system, 1, versions);
+    papplSystemLoadState(system, app.stateFile.c_str());
+    papplSystemSetSaveCallback(system, saveState, &app);
+    return system;
+}
+
+void usage(void *) {
+    std::printf("The model 316 printer application.\n\n"
+                "Environment: QX316_STATE_DIR=DIR keeps its state, spool, log and local socket in DIR.\n"
+                "Drivers: qx316-h0, qx316-h1, qx316-h2 (one per print head).\n");
+}
+
+} // namespace
+
+} // namespace qx316::app
+
+int main(int argc, char *argv[]) {
+    using namespace qx316::app;
+    static App app;
+    const char *dir = std::getenv("QX316_STATE_DIR");
+    app.stateDir = dir && *dir ? dir : defaultStateDir();
+    if (dir && *dir) {
+        // PAPPL puts the sub-commands' local socket in SNAP_COMMON when it
+        // is set; temporary files go to TMPDIR.
+        const std::string tmp = app.stateDir + "/tmp";
+        if (!makeDir(app.stateDir) || !makeDir(tmp))
+            return 1;
+        setenv("SNAP_COMMON", app.stateDir.c_str(), 1);
+        setenv("TMPDIR", tmp.c_str(), 1);
+    }
+    app.spoolDir = app.stateDir + "/spool";
+    app.stateFile = app.stateDir + "/" + kBaseName + ".state";
+    app.logFile = app.stateDir + "/" + kBaseName + ".log";
+    app.footer = std::string("QX model 316 printer application ") + kVersion + " &middot; libqxdro316";
+    initDrivers(app);
+    return papplMainloop(argc, argv, kVersion, app.footer.c_str(), kHeads, app.driverList.data(), nullptr,
+                         driverCallback, nullptr, nullptr, systemCallback, usage, &app);
+}
