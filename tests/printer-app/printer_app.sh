@@ -234,13 +234,17 @@ done
 # ends the stream there.
 if [ "${st%%|*}" = canceled ]; then
   for _ in $(seq 300); do
-    logtext | grep "\[Job $id\] Cancel" >/dev/null && break
+    logtext | grep "\[Job $id\] Cancelled at line" >/dev/null && break
     sleep 0.1
   done
   logtext | grep "\[Job $id\] Cancelled at line" >/dev/null ||
     fail "the cancel did not stop at a line: $(logtext | grep "\[Job $id\]" | tail -3)"
-  sleep 0.5
 fi
+# The page end follows the cancel: the stream decodes once it is written out.
+for _ in $(seq 100); do
+  "$inks" "$work/out/cancelled.prn" >/dev/null 2>"$work/cancel.err" && break
+  sleep 0.1
+done
 "$inks" "$work/out/cancelled.prn" >/dev/null 2>"$work/cancel.err" ||
   fail "the cancelled job's stream does not decode: $(cat "$work/cancel.err")"
 n=$(pages "$work/out/cancelled.prn")
