@@ -2,7 +2,7 @@
 // the last one written, lines parked for a new band move into the plane
 // buffers, page buffers are released at a page end, and the command chain is
 // emptied.
-#include "output_internal.h"
+#include "job_frame.h"
 
 namespace {
 
@@ -60,37 +60,41 @@ void finishForm(OutputContext *ctx) {
 
 // Back to the single head buffer. The head keeps the set-up command while the
 // job header has not gone out with it, unless the page ended without output.
+// Only blocks after the head are locked and released; the head's fill length
+// is kept while it is unlocked.
 void emptyCommandChain(OutputContext *ctx, bool keepHead) {
     BCB *head = &ctx->cmdBcb;
-    qxout::releaseBlocksAfter(head);
-    head->used[0] = keepHead ? static_cast<int32_t>(head->cur[0] - head->start[0]) : 0;
-    QXVSUnlockHNDL(head->handle[0]);
-    head->start[0] = nullptr;
-    head->cur[0] = nullptr;
+    if (head->nextHandle) {
+        AllLockBCB_GMem(head);
+        qxout::releaseBlocksAfter(head);
+        AllUnlockBCB_GMem(head);
+    }
+    head->next = nullptr;
+    if (!keepHead) head->used[0] = 0;
 }
 
 }  // namespace
 
 extern "C" int OutputComplete(QXVSHandle *h) {
-    OutputContext *ctx = qxout::lockJob(h);
-    if (!ctx) return QXDRO_ERR_MEMORY;
-    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpComplete))) {
-        qxout::unlockJob(h);
-        return QXDRO_ERR_STATE;
-    }
-    AllLockBCB_GMem(&ctx->cmdBcb);
-    qxout::lockPlaneChains(ctx);
-    switch (ctx->completeMode) {
-        case qxout::kSameBand:
-        case qxout::kFirstBand: commitLines(ctx); break;
-        case qxout::kNewBand: moveParkedLines(ctx); break;
-        case qxout::kAfterFlush: releasePageBuffers(ctx); break;
-        case qxout::kAfterFormFeed: finishForm(ctx); break;
-        default: break;
-    }
-    emptyCommandChain(ctx, ctx->headerState != 2 && ctx->completeMode != qxout::kAfterFlush);
-    const int result = qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpComplete)) ? QXDRO_ERR_STATE : 0;
-    qxout::unlockPlaneChains(ctx);
-    qxout::unlockJob(h);
-    return result;
+    struct Complete : qxout::NoChecks {
+        // Committing a line touches no buffer: the plane chains are locked
+        // only for the modes that move or empty band buffers.
+        int work(OutputContext *ctx) {
+            const int32_t mode = ctx->completeMode;
+            const bool touchesBands = mode != qxout::kSameBand && mode != qxout::kFirstBand;
+            if (touchesBands) qxout::lockPlaneChains(ctx);
+            switch (mode) {
+                case qxout::kSameBand:
+                case qxout::kFirstBand: commitLines(ctx); break;
+                case qxout::kNewBand: moveParkedLines(ctx); break;
+                case qxout::kAfterFlush: releasePageBuffers(ctx); break;
+                case qxout::kAfterFormFeed: finishForm(ctx); break;
+                default: break;
+            }
+            if (touchesBands) qxout::unlockPlaneChains(ctx);
+            emptyCommandChain(ctx, ctx->headerState != qxout::kHeaderSent && mode != qxout::kAfterFlush);
+            return 0;
+        }
+    };
+    return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpComplete, Complete{});
 }

@@ -1,7 +1,7 @@
 // Band intake: each raster line is analysed plane by plane and buffered,
 // coded, in the band buffer of every output plane. A band goes out as
 // printer commands when a line of a later band arrives.
-#include "output_internal.h"
+#include "job_frame.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ int bufferPlaneLine(OutputContext *ctx, const RasterLineRecord *line, int writeM
     int32_t first = plane.last.lineInBand + 1;
     const int32_t later = ctx->bandHeight - 1 - plane.cur.lineInBand;
 
-    if (writeMode == 2) {
+    if (writeMode == qxout::kIntoTemporary) {
         // The old band is completed with empty lines; the new line opens the temporary blocks.
         appendEmptyLines(t, first, ctx->bandHeight);
         t[0] = &ctx->tempBcb[p];
@@ -95,12 +95,11 @@ int skipBands(OutputContext *ctx, int32_t gap) {
 }
 
 int produceLine(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut) {
-    if (int r = GetImageInfo(ctx, line)) return r;
     qxout::lockPlaneChains(ctx);
     ctx->completeMode = ProcDispatcher(ctx);
     int r = 0;
     switch (ctx->completeMode) {
-        case qxout::kSameBand: r = TypeA_Proc(ctx, line, 0); break;
+        case qxout::kSameBand: r = TypeA_Proc(ctx, line, qxout::kIntoBand); break;
         case qxout::kFirstBand: r = TypeB_Proc(ctx, line); break;
         default: r = TypeC_Proc(ctx, line); break;
     }
@@ -112,18 +111,113 @@ int produceLine(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *li
 }
 
 int putJobHeader(OutputContext *ctx) {
-    if (ctx->headerState == 2) return 0;
+    if (ctx->headerState == qxout::kHeaderSent) return 0;
     BCB *head = &ctx->cmdBcb;
     makeHeaderCommand(ctx, head);
     ctx->list->itemsHandle = ctx->itemsHandle;
-    ctx->headerState = 2;
+    ctx->headerState = qxout::kHeaderSent;
     return qxout::appendListItem(ctx, head->handle[0], static_cast<int32_t>(head->cur[0] - head->start[0]));
 }
 
+// ---- A line without ink in the band being filled ----
+//
+// Written straight into the head block of each plane chain, buffer by
+// buffer: end-of-line bytes for the lines skipped since the last one and for
+// the line itself. Taken only when the job header is out, the line falls
+// into the band being filled and every band buffer has the room; then
+// nothing can fail and nothing else of the job changes but the list (empty).
+
+struct BlankTarget {
+    BCB *block;
+    int32_t bytes;
+};
+
+// The band buffers a blank line goes to and the bytes each takes, or 0 when
+// the line needs the general path.
+int blankTargets(OutputContext *ctx, BlankTarget *targets) {
+    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return 0;
+    if (ProcDispatcher(ctx) != qxout::kSameBand) return 0;
+    int n = 0;
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        const PlaneRecord &plane = ctx->planes[p];
+        if (plane.cur.blank != 1) return 0;
+        const int32_t first = plane.last.lineInBand + 1;
+        const int32_t emptyLines = plane.cur.lineInBand > first ? plane.cur.lineInBand - first : 0;
+        const int32_t later = ctx->bandHeight - 1 - plane.cur.lineInBand;
+        const int q = pairedPlane(ctx, p);
+        const int pair[2] = {p, q};
+        for (int k : pair) {
+            if (k < 0) continue;
+            BCB *b = &ctx->planes[k].bcb;
+            const int32_t bytes = emptyLines + 1;
+            const int32_t need = bytes + later;
+            if (!b->handle[0] || need > b->size - b->used[0]) return 0;
+            const uint8_t *start = static_cast<const uint8_t *>(QXVSLockHNDL(b->handle[0]));
+            const int32_t length = qxout::commandLength(start);
+            QXVSUnlockHNDL(b->handle[0]);
+            if (length + need > qxout::kMaxCommandLength) return 0;
+            targets[n++] = {b, bytes};
+        }
+    }
+    return n;
+}
+
+void writeBlankLine(OutputContext *ctx, const BlankTarget *targets, int n, QXVSHandle *listOut) {
+    for (int i = 0; i < n; ++i) {
+        BCB *b = targets[i].block;
+        uint8_t *start = static_cast<uint8_t *>(QXVSLockHNDL(b->handle[0]));
+        uint8_t *at = start + b->used[0];
+        for (int32_t j = 0; j < targets[i].bytes; ++j) at[j] = qxout::kEndOfLine;
+        b->used[0] += targets[i].bytes;
+        addlength(targets[i].bytes, start);
+        QXVSUnlockHNDL(b->handle[0]);
+    }
+    ctx->completeMode = qxout::kSameBand;
+    OutputList *list = static_cast<OutputList *>(QXVSLockHNDL(ctx->listHandle));
+    list->count = 0;
+    list->items = static_cast<ListItem *>(QXVSLockHNDL(ctx->itemsHandle));
+    list->itemsHandle = ctx->itemsHandle;
+    QXVSUnlockHNDL(ctx->itemsHandle);
+    QXVSUnlockHNDL(ctx->listHandle);
+    *listOut = ctx->listHandle;
+}
+
+// The current-line records of the output planes, put back when the line
+// cannot be taken.
+class CurrentLines {
+public:
+    explicit CurrentLines(const OutputContext *ctx) : n_(ctx->outPlaneCount) {
+        if (n_ < 0) n_ = 0;
+        if (n_ > QXDRO_MAX_PLANES) n_ = QXDRO_MAX_PLANES;
+        for (int p = 0; p < n_; ++p) cur_[p] = ctx->planes[p].cur;
+    }
+    void restore(OutputContext *ctx) const {
+        for (int p = 0; p < n_; ++p) ctx->planes[p].cur = cur_[p];
+    }
+
+private:
+    int n_;
+    RasterInfo cur_[QXDRO_MAX_PLANES];
+};
+
+// A band change or the job header adds list items.
+bool listMayGrow(OutputContext *ctx) {
+    return ctx->headerState != qxout::kHeaderSent ||
+           ProcDispatcher(ctx) == qxout::kNewBand;
+}
+
 int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut) {
-    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpProduce))) return QXDRO_ERR_STATE;
-    if (!lineInOrder(ctx, line)) return QXDRO_ERR_ARGUMENT;
-    qxout::JobUndo undo(ctx);
+    const CurrentLines before(ctx);
+    if (int r = GetImageInfo(ctx, line)) {
+        before.restore(ctx);
+        return r;
+    }
+    BlankTarget targets[2 * QXDRO_MAX_PLANES];
+    if (const int n = blankTargets(ctx, targets)) {
+        writeBlankLine(ctx, targets, n, listOut);
+        return 0;
+    }
+    qxout::JobUndo undo(ctx, listMayGrow(ctx));
     qxout::openList(ctx);
     int r = putJobHeader(ctx);
     if (r == 0) r = produceLine(ctx, line, listOut);
@@ -131,9 +225,9 @@ int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut
     qxout::closeList(ctx);
     if (r != 0) {
         undo.restore();
-        return r;
+        before.restore(ctx);
     }
-    return qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpProduce)) ? QXDRO_ERR_STATE : 0;
+    return r;
 }
 
 }  // namespace
@@ -141,11 +235,14 @@ int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut
 extern "C" {
 
 int OutputProduceTwo(QXVSHandle *h, const RasterLineRecord *line, QXVSHandle *listOut) {
-    OutputContext *ctx = qxout::lockJob(h);
-    if (!ctx) return QXDRO_ERR_MEMORY;
-    const int result = line && listOut ? intake(ctx, line, listOut) : QXDRO_ERR_ARGUMENT;
-    qxout::unlockJob(h);
-    return result;
+    struct ProduceTwo : qxout::NoChecks {
+        const RasterLineRecord *line;
+        QXVSHandle *listOut;
+        int door(OutputContext *) { return line && listOut ? 0 : QXDRO_ERR_ARGUMENT; }
+        int check(OutputContext *ctx) { return lineInOrder(ctx, line) ? 0 : QXDRO_ERR_ARGUMENT; }
+        int work(OutputContext *ctx) { return intake(ctx, line, listOut); }
+    };
+    return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpProduce, ProduceTwo{{}, line, listOut});
 }
 
 int GetImageInfo(OutputContext *ctx, const RasterLineRecord *line) {
@@ -175,10 +272,10 @@ int ProcDispatcher(OutputContext *ctx) {
 }
 
 int TypeA_Proc(OutputContext *ctx, const RasterLineRecord *line, int writeMode) {
-    if (writeMode == 2) lockTempBuf(ctx);
+    if (writeMode == qxout::kIntoTemporary) lockTempBuf(ctx);
     int r = 0;
     for (int p = 0; p < ctx->inPlaneCount && r == 0; ++p) r = bufferPlaneLine(ctx, line, writeMode, p);
-    if (writeMode == 2) freeTempBuf(ctx, 0);
+    if (writeMode == qxout::kIntoTemporary) freeTempBuf(ctx, 0);
     return r;
 }
 
@@ -188,11 +285,11 @@ int TypeB_Proc(OutputContext *ctx, const RasterLineRecord *line) {
         ctx->planes[p].last = ctx->planes[p].cur;
         ctx->planes[p].last.lineInBand = -1;
     }
-    return TypeA_Proc(ctx, line, 1);
+    return TypeA_Proc(ctx, line, qxout::kFirstBandOpen);
 }
 
 int TypeC_Proc(OutputContext *ctx, const RasterLineRecord *line) {
-    if (int r = TypeA_Proc(ctx, line, 2)) return r;
+    if (int r = TypeA_Proc(ctx, line, qxout::kIntoTemporary)) return r;
     PlaneRecord &base = ctx->planes[ctx->basePlane];
     const int32_t old = base.last.bandIndex;
     const int32_t reach = old + ctx->chainLength;

@@ -62,22 +62,25 @@ int drainBand(OutputContext *ctx) {
 
 namespace {
 
-void saveLengths(const BCB &b, uint8_t (*out)[2]) {
+// Fill lengths and length fields of a block's buffers (chain unlocked).
+void saveFill(BCB &b, int32_t *used, uint8_t (*length)[2]) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
+        used[s] = b.used[s];
         if (!b.handle[s]) continue;
         const uint8_t *start = static_cast<const uint8_t *>(QXVSLockHNDL(b.handle[s]));
-        out[s][0] = start[3];
-        out[s][1] = start[4];
+        length[s][0] = start[3];
+        length[s][1] = start[4];
         QXVSUnlockHNDL(b.handle[s]);
     }
 }
 
-void restoreLengths(const BCB &b, const uint8_t (*in)[2]) {
+void restoreFill(BCB &b, const int32_t *used, const uint8_t (*length)[2]) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
+        b.used[s] = used[s];
         if (!b.handle[s]) continue;
         uint8_t *start = static_cast<uint8_t *>(QXVSLockHNDL(b.handle[s]));
-        start[3] = in[s][0];
-        start[4] = in[s][1];
+        start[3] = length[s][0];
+        start[4] = length[s][1];
         QXVSUnlockHNDL(b.handle[s]);
     }
 }
@@ -92,15 +95,32 @@ void releaseBlocksAfter(BCB *last) {
     last->next = nullptr;
 }
 
-JobUndo::JobUndo(OutputContext *ctx) : ctx_(ctx), saved_(*ctx), cmdBlocks_(0) {
-    const OutputList *list = static_cast<const OutputList *>(QXVSLockHNDL(ctx->listHandle));
-    list_ = *list;
+JobUndo::JobUndo(OutputContext *ctx, bool listMayGrow)
+    : ctx_(ctx),
+      planes_(ctx->outPlaneCount > 0 ? (ctx->outPlaneCount < QXDRO_MAX_PLANES ? ctx->outPlaneCount : QXDRO_MAX_PLANES)
+                                     : 0),
+      completeMode_(ctx->completeMode),
+      headerState_(ctx->headerState),
+      lastColorSel_(ctx->lastColorSel),
+      formFeedLength_(ctx->formFeedLength),
+      pendingSkip_(ctx->pendingSkip),
+      randSeed_(ctx->randSeed),
+      listMayGrow_(listMayGrow),
+      cmdBlocks_(0) {
+    for (int p = 0; p < planes_; ++p) {
+        PlaneSave &s = plane_[p];
+        s.last = ctx->planes[p].last;
+        s.cur = ctx->planes[p].cur;
+        saveFill(ctx->planes[p].bcb, s.band.used, s.band.length);
+        saveFill(ctx->tempBcb[p], s.temp.used, s.temp.length);
+    }
+    std::memcpy(lineCounter_, ctx->lineCounter, sizeof lineCounter_);
+    std::memcpy(planeFlag_, ctx->planeFlag, sizeof planeFlag_);
+    list_ = *static_cast<const OutputList *>(QXVSLockHNDL(ctx->listHandle));
     QXVSUnlockHNDL(ctx->listHandle);
-    std::memcpy(items_, QXVSLockHNDL(ctx->itemsHandle), sizeof items_);
-    QXVSUnlockHNDL(ctx->itemsHandle);
-    for (int p = 0; p < QXDRO_MAX_PLANES; ++p) {
-        saveLengths(ctx->planes[p].bcb, planeLength_[p]);
-        saveLengths(ctx->tempBcb[p], tempLength_[p]);
+    if (listMayGrow_) {
+        std::memcpy(items_, QXVSLockHNDL(ctx->itemsHandle), sizeof items_);
+        QXVSUnlockHNDL(ctx->itemsHandle);
     }
     for (const BCB *b = &ctx->cmdBcb; b; ++cmdBlocks_) {
         if (cmdBlocks_ < kSavedCmdBlocks) cmdUsed_[cmdBlocks_] = b->used[0];
@@ -110,21 +130,34 @@ JobUndo::JobUndo(OutputContext *ctx) : ctx_(ctx), saved_(*ctx), cmdBlocks_(0) {
 
 void JobUndo::restore() {
     BCB *b = &ctx_->cmdBcb;
+    b->used[0] = cmdUsed_[0];
     for (int i = 1; i < cmdBlocks_; ++i) {
         b = static_cast<BCB *>(QXVSLockHNDL(b->nextHandle));
         if (i < kSavedCmdBlocks) b->used[0] = cmdUsed_[i];
     }
     releaseBlocksAfter(b);
-    for (int p = 0; p < QXDRO_MAX_PLANES; ++p) {
-        restoreLengths(ctx_->planes[p].bcb, planeLength_[p]);
-        restoreLengths(ctx_->tempBcb[p], tempLength_[p]);
+    for (int p = 0; p < planes_; ++p) {
+        const PlaneSave &s = plane_[p];
+        ctx_->planes[p].last = s.last;
+        ctx_->planes[p].cur = s.cur;
+        restoreFill(ctx_->planes[p].bcb, s.band.used, s.band.length);
+        restoreFill(ctx_->tempBcb[p], s.temp.used, s.temp.length);
     }
-    *ctx_ = saved_;
-    OutputList *list = static_cast<OutputList *>(QXVSLockHNDL(ctx_->listHandle));
-    *list = list_;
+    ctx_->completeMode = completeMode_;
+    ctx_->headerState = headerState_;
+    ctx_->lastColorSel = lastColorSel_;
+    ctx_->formFeedLength = formFeedLength_;
+    ctx_->pendingSkip = pendingSkip_;
+    ctx_->randSeed = randSeed_;
+    std::memcpy(ctx_->lineCounter, lineCounter_, sizeof lineCounter_);
+    std::memcpy(ctx_->planeFlag, planeFlag_, sizeof planeFlag_);
+    ctx_->list = nullptr;
+    *static_cast<OutputList *>(QXVSLockHNDL(ctx_->listHandle)) = list_;
     QXVSUnlockHNDL(ctx_->listHandle);
-    std::memcpy(QXVSLockHNDL(ctx_->itemsHandle), items_, sizeof items_);
-    QXVSUnlockHNDL(ctx_->itemsHandle);
+    if (listMayGrow_) {
+        std::memcpy(QXVSLockHNDL(ctx_->itemsHandle), items_, sizeof items_);
+        QXVSUnlockHNDL(ctx_->itemsHandle);
+    }
 }
 
 }  // namespace qxout

@@ -1,5 +1,5 @@
 // Creating, binding and closing a job, and the status-only producing call.
-#include "output_internal.h"
+#include "job_frame.h"
 
 namespace {
 
@@ -60,40 +60,38 @@ int OutputOpen(QXVSHandle *h) {
 int OutputInit(void) { return QXDRO_ERR_ARGUMENT; }
 
 int OutputInitTwo(QXVSHandle *h, const PrintParams *params, int modelCode) {
-    OutputContext *ctx = qxout::lockJob(h);
-    if (!ctx) return 0;
-    int result = 0;
-    if (!params) {
-        result = QXDRO_ERR_ARGUMENT;
-    } else if (qxout::refused(ConvCut2BannerStatus(&ctx->statusHandle, params)) ||
-               qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpInitTwo))) {
-        result = QXDRO_ERR_STATE;
-    } else if (static_cast<int16_t>(modelCode) != QXDRO_MODEL_CODE) {
-        result = QXDRO_ERR_ARGUMENT;  // the switch to banner paper stays
-    } else {
-        for (PlaneRecord &plane : ctx->planes) AllPutBCB_GMem(&plane.bcb);
-        freeTempBuf(ctx, 1);
-        ctx->banner = 0;
-        if (qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpInitTwo))) result = QXDRO_ERR_STATE;
-    }
-    qxout::unlockJob(h);
-    return result;
+    struct InitTwo : qxout::NoChecks {
+        const PrintParams *params;
+        int modelCode;
+        // The switch to banner paper happens at the door and stays even
+        // when the model code is refused.
+        int door(OutputContext *ctx) {
+            if (!params) return QXDRO_ERR_ARGUMENT;
+            return qxout::refused(ConvCut2BannerStatus(&ctx->statusHandle, params)) ? QXDRO_ERR_STATE : 0;
+        }
+        int check(OutputContext *) {
+            return static_cast<int16_t>(modelCode) == QXDRO_MODEL_CODE ? 0 : QXDRO_ERR_ARGUMENT;
+        }
+        int work(OutputContext *ctx) {
+            for (PlaneRecord &plane : ctx->planes) AllPutBCB_GMem(&plane.bcb);
+            freeTempBuf(ctx, 1);
+            ctx->banner = 0;
+            return 0;
+        }
+    };
+    return qxout::jobCall(h, 0, qxstatus::kOpInitTwo, InitTwo{{}, params, modelCode});
 }
 
 int OutputProduce(QXVSHandle *h) {
-    OutputContext *ctx = qxout::lockJob(h);
-    if (!ctx) return QXDRO_ERR_MEMORY;
-    int result = 0;
-    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpProduce))) {
-        result = QXDRO_ERR_STATE;
-    } else {
-        // Nothing produced: the completion after it only commits the current
-        // line, which already equals the last one.
-        ctx->completeMode = qxout::kSameBand;
-        if (qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpProduce))) result = QXDRO_ERR_STATE;
-    }
-    qxout::unlockJob(h);
-    return result;
+    struct Produce : qxout::NoChecks {
+        // Nothing produced: the completion after it only commits the
+        // current line, which already equals the last one.
+        int work(OutputContext *ctx) {
+            ctx->completeMode = qxout::kSameBand;
+            return 0;
+        }
+    };
+    return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpProduce, Produce{});
 }
 
 void OutputClose(QXVSHandle *h) {

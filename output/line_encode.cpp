@@ -67,22 +67,22 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
         if (t[1]) QXVSCopyData(t[0]->cur[slot], t[1]->cur[slot], k);
     }
 
-    WorkBlock span, out[2];
-    if (!span.obtain(n + 2) || !out[0].obtain(outLen + 2) || (t[1] && !out[1].obtain(outLen + 2))) {
-        span.release();
-        out[0].release();
-        out[1].release();
-        return QXDRO_ERR_MEMORY;
-    }
-    QXVSCopyData(data + cur->left, span.bytes, n);
-
-    const uint8_t *source[2] = {span.bytes, span.bytes};
+    // The coders read the inked span where it lies. A dot-expanded line
+    // takes one work block, split between the plane and its pair.
+    const uint8_t *span = data + cur->left;
+    const uint8_t *source[2] = {span, span};
     int m = outLen;
+    WorkBlock work;
     if (tglType != 0) {
-        uint8_t *planes[2] = {out[0].bytes, out[1].bytes};
-        m = SelectRandomIndex(planes, span.bytes, static_cast<int16_t>(n), static_cast<int16_t>(tglType), ctx);
-        source[0] = out[0].bytes;
-        source[1] = out[1].bytes;
+        const int32_t part = outLen + 2;
+        if (!work.obtain(count * part)) {
+            work.release();
+            return QXDRO_ERR_MEMORY;
+        }
+        uint8_t *planes[2] = {work.bytes, t[1] ? work.bytes + part : nullptr};
+        m = SelectRandomIndex(planes, span, static_cast<int16_t>(n), static_cast<int16_t>(tglType), ctx);
+        source[0] = planes[0];
+        source[1] = planes[1];
     }
 
     for (int i = 0; i < count; ++i) {
@@ -91,8 +91,7 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
         at[k + p] = qxout::kEndOfLine;
         t[i]->cur[slot] = at + k + p + 1;
         addlength(k + p + 1, t[i]->start[slot]);
-        out[i].release();
     }
-    span.release();
+    work.release();
     return 0;
 }

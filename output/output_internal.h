@@ -2,6 +2,7 @@
 // slots, and the undo record that makes a failed job call change nothing.
 #pragma once
 
+#include "job_names.h"
 #include "qxdro316_inner.h"
 
 namespace qxout {
@@ -12,21 +13,6 @@ constexpr int kMaxLineBytes = 32767;    // byte counts of one line are int16
 constexpr int kMaxCommandLength = 65535;
 constexpr int kSkipMax = 32767;         // bands one skip command can hold
 constexpr int kSkipsPerCmdBlock = 583;  // 583 x 7 bytes + a colour select fit 4,096 bytes
-
-constexpr int kOpInitTwo = 1;
-constexpr int kOpInitPart = 3;
-constexpr int kOpProduce = 4;
-constexpr int kOpComplete = 5;
-constexpr int kOpFlush = 6;
-constexpr int kOpFormFeed = 8;
-
-enum CompleteMode : int32_t {
-    kSameBand = 0,
-    kFirstBand = 1,
-    kNewBand = 2,
-    kAfterFlush = 3,
-    kAfterFormFeed = 4,
-};
 
 // The job behind the caller's variable; null for a null address or handle.
 inline OutputContext *lockJob(QXVSHandle *h) {
@@ -91,23 +77,44 @@ int drainBand(OutputContext *ctx);
 // end-of-line byte); -148 when the line cannot be coded in 16-bit counts.
 int codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes);
 
-// What a failing job call must put back. Taken while the job's chains are
-// unlocked (fill lengths in `used`), restored after they are unlocked again:
-// the context record, the list, the length fields of the band buffers, and
-// the command chain's blocks (blocks added by the call are released).
+// What a job call that fails midway must put back, and only that: per output
+// plane the line positions and the fill state of its band and temporary
+// buffers (fill lengths and the length fields of their raster-line
+// commands), the job fields band intake and page ends change, the list
+// record, the list items when the call may add some, and the command chain
+// (blocks the call added are released). Taken while the job's chains are
+// unlocked, restored after they are unlocked again.
 class JobUndo {
 public:
-    explicit JobUndo(OutputContext *ctx);
+    JobUndo(OutputContext *ctx, bool listMayGrow);
     void restore();
 
 private:
+    struct BufferFill {
+        int32_t used[QXDRO_BCB_SLOTS];
+        uint8_t length[QXDRO_BCB_SLOTS][2];
+    };
+    struct PlaneSave {
+        RasterInfo last;
+        RasterInfo cur;
+        BufferFill band;
+        BufferFill temp;
+    };
     static constexpr int kSavedCmdBlocks = 16;
     OutputContext *ctx_;
-    OutputContext saved_;
+    int planes_;
+    PlaneSave plane_[QXDRO_MAX_PLANES];
+    int32_t completeMode_;
+    int16_t headerState_;
+    int16_t lastColorSel_;
+    int32_t formFeedLength_;
+    int32_t pendingSkip_;
+    int32_t randSeed_;
+    int32_t lineCounter_[QXDRO_MAX_PLANES];
+    uint8_t planeFlag_[QXDRO_MAX_PLANES];
     OutputList list_;
+    bool listMayGrow_;
     ListItem items_[QXDRO_LIST_ITEMS];
-    uint8_t planeLength_[QXDRO_MAX_PLANES][QXDRO_BCB_SLOTS][2];
-    uint8_t tempLength_[QXDRO_MAX_PLANES][QXDRO_BCB_SLOTS][2];
     int cmdBlocks_;
     int32_t cmdUsed_[kSavedCmdBlocks];
 };

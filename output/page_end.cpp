@@ -1,7 +1,7 @@
 // Page end: the band being filled is completed with empty lines and sent.
 // On banner paper a form feed repeats the job header and sends the bands up
 // to the form length; the job ends with a flush that sends nothing.
-#include "output_internal.h"
+#include "job_frame.h"
 
 namespace {
 
@@ -54,12 +54,12 @@ int flushPage(OutputContext *ctx, QXVSHandle *listOut) {
 // command block and goes out with it.
 int putFormHeader(OutputContext *ctx) {
     BCB *block = &ctx->cmdBcb;
-    if (ctx->headerState == 2) {
+    if (ctx->headerState == qxout::kHeaderSent) {
         block = GetFreeBCB(&ctx->cmdBcb);
         if (!block) return QXDRO_ERR_MEMORY;
     }
     makeHeaderCommand(ctx, block);
-    ctx->headerState = 2;
+    ctx->headerState = qxout::kHeaderSent;
     ctx->list->itemsHandle = ctx->itemsHandle;
     return qxout::appendListItem(ctx, block->handle[0], static_cast<int32_t>(block->cur[0] - block->start[0]));
 }
@@ -78,32 +78,17 @@ int feedForm(OutputContext *ctx, QXVSHandle *listOut, int32_t formLength) {
     return 0;
 }
 
-// The frame both page ends share: status check, undo on failure, locks.
-template <typename Work>
-int pageEnd(QXVSHandle *h, QXVSHandle *listOut, int operation, Work work) {
-    OutputContext *ctx = qxout::lockJob(h);
-    if (!ctx) return QXDRO_ERR_MEMORY;
-    int r = 0;
-    if (!listOut) {
-        r = QXDRO_ERR_ARGUMENT;
-    } else if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, operation))) {
-        r = QXDRO_ERR_STATE;
-    } else if (operation == qxout::kOpFormFeed && ctx->banner != 1) {
-        r = QXDRO_ERR_MODE;
-    } else {
-        qxout::JobUndo undo(ctx);
-        qxout::openList(ctx);
-        qxout::lockPlaneChains(ctx);
-        r = work(ctx);
-        qxout::unlockPlaneChains(ctx);
-        qxout::closeList(ctx);
-        if (r != 0) {
-            undo.restore();
-        } else if (qxout::refused(SetCurrentStatus(&ctx->statusHandle, operation))) {
-            r = QXDRO_ERR_STATE;
-        }
-    }
-    qxout::unlockJob(h);
+// The work both page ends share: the list and the plane chains locked around
+// the page end, and on a failure midway everything it changed put back.
+template <typename End>
+int endPage(OutputContext *ctx, End end) {
+    qxout::JobUndo undo(ctx, true);
+    qxout::openList(ctx);
+    qxout::lockPlaneChains(ctx);
+    const int r = end(ctx);
+    qxout::unlockPlaneChains(ctx);
+    qxout::closeList(ctx);
+    if (r != 0) undo.restore();
     return r;
 }
 
@@ -112,12 +97,27 @@ int pageEnd(QXVSHandle *h, QXVSHandle *listOut, int operation, Work work) {
 extern "C" {
 
 int OutputFlush(QXVSHandle *h, QXVSHandle *listOut) {
-    return pageEnd(h, listOut, qxout::kOpFlush, [listOut](OutputContext *ctx) { return flushPage(ctx, listOut); });
+    struct Flush : qxout::NoChecks {
+        QXVSHandle *listOut;
+        int door(OutputContext *) { return listOut ? 0 : QXDRO_ERR_ARGUMENT; }
+        int work(OutputContext *ctx) {
+            return endPage(ctx, [this](OutputContext *c) { return flushPage(c, listOut); });
+        }
+    };
+    return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpFlush, Flush{{}, listOut});
 }
 
 int OutputFormFeed(QXVSHandle *h, QXVSHandle *listOut, int32_t formLength) {
-    return pageEnd(h, listOut, qxout::kOpFormFeed,
-                   [listOut, formLength](OutputContext *ctx) { return feedForm(ctx, listOut, formLength); });
+    struct FormFeed : qxout::NoChecks {
+        QXVSHandle *listOut;
+        int32_t formLength;
+        int door(OutputContext *) { return listOut ? 0 : QXDRO_ERR_ARGUMENT; }
+        int check(OutputContext *ctx) { return ctx->banner == 1 ? 0 : QXDRO_ERR_MODE; }
+        int work(OutputContext *ctx) {
+            return endPage(ctx, [this](OutputContext *c) { return feedForm(c, listOut, formLength); });
+        }
+    };
+    return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpFormFeed, FormFeed{{}, listOut, formLength});
 }
 
 }  // extern "C"

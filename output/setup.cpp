@@ -4,7 +4,7 @@
 // leaves the job as it was and holds on to nothing.
 #include <cstring>
 
-#include "output_internal.h"
+#include "job_frame.h"
 
 namespace {
 
@@ -91,8 +91,6 @@ bool allocateBuffers(OutputContext *job) {
 }
 
 int fullSetup(OutputContext *ctx, const PrintParams *pp) {
-    // The paper path was chosen when the job was bound to the model.
-    if ((pp->bannerPaper == 1) != jobIsBanner(ctx)) return QXDRO_ERR_ARGUMENT;
     OutputContext job = *ctx;
     if (int r = configurePlanes(&job, pp)) return r;
     if (!allocateBuffers(&job)) {
@@ -100,8 +98,8 @@ int fullSetup(OutputContext *ctx, const PrintParams *pp) {
         return QXDRO_ERR_MEMORY;
     }
     setCmd_ESC_b(&job);
-    job.completeMode = 0;
-    job.headerState = 0;
+    job.completeMode = qxout::kSameBand;
+    job.headerState = qxout::kHeaderPending;
     job.lastColorSel = 0;
     job.pendingSkip = 0;
     releaseBuffers(ctx);  // none are left from the last page; keeps a stray one from leaking
@@ -119,23 +117,24 @@ void restartBands(OutputContext *ctx) {
     ctx->pendingSkip = 0;
 }
 
-int initPart(OutputContext *ctx, const PrintParams *pp) {
-    if (!pp) return QXDRO_ERR_ARGUMENT;
-    if (qxout::refused(CheckPrevStatus(&ctx->statusHandle, qxout::kOpInitPart))) return QXDRO_ERR_STATE;
-    if (ctx->banner == 1) {
-        restartBands(ctx);
-    } else if (int r = fullSetup(ctx, pp)) {
-        return r;
-    }
-    return qxout::refused(SetCurrentStatus(&ctx->statusHandle, qxout::kOpInitPart)) ? QXDRO_ERR_STATE : 0;
-}
-
 }  // namespace
 
 extern "C" int OutputInitPart(QXVSHandle *h, const PrintParams *params) {
-    OutputContext *ctx = qxout::lockJob(h);
-    if (!ctx) return 0;
-    const int result = initPart(ctx, params);
-    qxout::unlockJob(h);
-    return result;
+    struct InitPart : qxout::NoChecks {
+        const PrintParams *params;
+        int door(OutputContext *) { return params ? 0 : QXDRO_ERR_ARGUMENT; }
+        // A full setup keeps the paper path chosen when the job was bound to the model.
+        int check(OutputContext *ctx) {
+            if (ctx->banner == 1) return 0;
+            return (params->bannerPaper == 1) == jobIsBanner(ctx) ? 0 : QXDRO_ERR_ARGUMENT;
+        }
+        int work(OutputContext *ctx) {
+            if (ctx->banner == 1) {
+                restartBands(ctx);
+                return 0;
+            }
+            return fullSetup(ctx, params);
+        }
+    };
+    return qxout::jobCall(h, 0, qxstatus::kOpInitPart, InitPart{{}, params});
 }

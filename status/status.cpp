@@ -2,6 +2,7 @@
 // the handle variable of the job's StatusRecord; a null address or a null
 // handle is a missing record (-1).
 #include "qxdro316_inner.h"
+#include "status_index.h"
 
 #include <cstddef>
 
@@ -20,27 +21,30 @@ struct Scan {
     const int16_t *row;  // the decisive row; null for an operation out of range
 };
 
-// The row scan shared by CheckPrevStatus and SetCurrentStatus: the first row
-// of the operation's list whose from-state equals the state, or its end row.
-template <size_t Rows>
-const int16_t *decisiveRow(const int16_t (&table)[Rows][4], const int16_t (&offset)[11], int16_t op,
-                           int16_t state) {
-    for (size_t r = static_cast<size_t>(offset[op]); r < Rows; ++r) {
-        if (table[r][0] == state || table[r][0] == -1) return table[r];
-    }
-    return table[Rows - 1];  // not reached: every list ends inside its table
-}
-
 Scan scan(const StatusRecord *rec, int operation) {
     const auto op = static_cast<int16_t>(operation);
-    if (op < 0 || op > 10) return {kMissing, nullptr};
-    const int16_t *row = rec->bannerFlag != 0
-                             ? decisiveRow(BannerPaperTable, BannerPaperOffset, op, rec->state)
-                             : decisiveRow(CutPaperTable, CutPaperOffset, op, rec->state);
+    if (op < 0 || op >= qxstatus::kOperationCount) return {kMissing, nullptr};
+    const int16_t *row = qxstatus::decisiveRow(rec->bannerFlag, op, rec->state);
     return {row[2], row};
 }
 
 }  // namespace
+
+const int16_t *qxstatus::allowedTransition(QXVSHandle *statusHandle, Operation op) {
+    if (op < 0 || op >= kOperationCount) return nullptr;
+    const StatusRecord *rec = lockRecord(statusHandle);
+    if (rec == nullptr) return nullptr;
+    const int16_t *row = decisiveRow(rec->bannerFlag, op, rec->state);
+    QXVSUnlockHNDL(*statusHandle);
+    // Only a matching row allows (result 0); end rows refuse.
+    return row[0] != -1 && row[2] >= 0 ? row : nullptr;
+}
+
+void qxstatus::moveOn(QXVSHandle *statusHandle, const int16_t *transition) {
+    StatusRecord *rec = lockRecord(statusHandle);
+    rec->state = transition[1];
+    QXVSUnlockHNDL(*statusHandle);
+}
 
 extern "C" {
 
@@ -49,7 +53,7 @@ int OpenStatus(QXVSHandle *statusHandle) {
     QXVSHandle h = QXVSNewHNDL(static_cast<int32_t>(sizeof(StatusRecord)));
     if (h == nullptr) return kMissing;
     auto *rec = static_cast<StatusRecord *>(QXVSLockHNDL(h));
-    rec->state = 1;
+    rec->state = qxstatus::kCutOpened;
     rec->bannerFlag = 0;
     QXVSUnlockHNDL(h);
     *statusHandle = h;
@@ -60,11 +64,11 @@ int ConvCut2BannerStatus(QXVSHandle *statusHandle, const PrintParams *params) {
     StatusRecord *rec = lockRecord(statusHandle);
     if (rec == nullptr) return kMissing;
     int result = 0;
-    if (params == nullptr || rec->state != 1) {
+    if (params == nullptr || rec->state != qxstatus::kCutOpened) {
         result = kMissing;
     } else if (params->bannerPaper == 1) {
         rec->bannerFlag = 1;
-        rec->state = 9;
+        rec->state = qxstatus::kBannerOpened;
     }
     QXVSUnlockHNDL(*statusHandle);
     return result;

@@ -2,6 +2,7 @@
 // whole. Rows are (from-state, to-state, result, 0); an operation's list runs
 // from its offset up to and including the first row whose from-state is -1.
 #include "qxdro316_inner.h"
+#include "status_index.h"
 
 #include <cstddef>
 
@@ -65,3 +66,49 @@ constexpr bool listsEnd(const int16_t (&table)[Rows][4], const int16_t (&offset)
 
 static_assert(listsEnd(CutPaperTable, CutPaperOffset));
 static_assert(listsEnd(BannerPaperTable, BannerPaperOffset));
+
+namespace {
+
+// Row indices of the scan's decisive rows: for each operation the row for
+// each state 0..19 and the end row reached by any other state.
+struct RowIndex {
+    int8_t row[qxstatus::kOperationCount][qxstatus::kStateCount];
+    int8_t end[qxstatus::kOperationCount];
+};
+
+template <size_t Rows>
+constexpr RowIndex indexOf(const int16_t (&table)[Rows][4], const int16_t (&offset)[11]) {
+    RowIndex ix{};
+    for (int op = 0; op < qxstatus::kOperationCount; ++op) {
+        size_t end = static_cast<size_t>(offset[op]);
+        while (table[end][0] != -1) ++end;
+        ix.end[op] = static_cast<int8_t>(end);
+        for (int state = 0; state < qxstatus::kStateCount; ++state) {
+            size_t r = static_cast<size_t>(offset[op]);
+            while (table[r][0] != state && table[r][0] != -1) ++r;
+            ix.row[op][state] = static_cast<int8_t>(r);
+        }
+    }
+    return ix;
+}
+
+constexpr RowIndex kCutIndex = indexOf(CutPaperTable, CutPaperOffset);
+constexpr RowIndex kBannerIndex = indexOf(BannerPaperTable, BannerPaperOffset);
+
+// No table names a state outside 0..19, so every other state meets the end row.
+template <size_t Rows>
+constexpr bool statesInRange(const int16_t (&table)[Rows][4]) {
+    for (const auto &row : table) {
+        if (row[0] != -1 && (row[0] < 0 || row[0] >= qxstatus::kStateCount)) return false;
+    }
+    return true;
+}
+static_assert(statesInRange(CutPaperTable) && statesInRange(BannerPaperTable));
+
+}  // namespace
+
+const int16_t *qxstatus::decisiveRow(int banner, int op, int16_t state) {
+    const RowIndex &ix = banner != 0 ? kBannerIndex : kCutIndex;
+    const int r = state >= 0 && state < kStateCount ? ix.row[op][state] : ix.end[op];
+    return banner != 0 ? BannerPaperTable[r] : CutPaperTable[r];
+}

@@ -265,7 +265,9 @@ TEST_P(EveryAllocationFails, FailedCallChangesNothingAndTheJobGoesOnOrCloses) {
     const long allocations = profile.back();
     ASSERT_EQ(reference.failedCalls, 0);
     ASSERT_EQ(liveBlocks(), baseline);
-    ASSERT_GT(allocations, 20);
+    // Opening, page setup and command blocks at the least; lines of 1-bit
+    // planes take no work block.
+    ASSERT_GT(allocations, 10);
     if (plan.farLines) {
         ASSERT_EQ(reference.maxChunk, 583u * 7) << "a command block of 583 skip commands";
         ASSERT_EQ(reference.maxItems, QXDRO_LIST_ITEMS) << "a call filling the list";
