@@ -1,9 +1,11 @@
 // Dot-pattern tables: row = level, column = candidate pattern. The nibble
 // tables (pattern types 1 to 4) hold 4-bit patterns, the byte tables (types
 // 5 to 7) 8-bit ones. Columns past a level's candidates hold 00.
+#include <cstddef>
 #include <cstdint>
 
 #include "qxdro316_inner.h"
+#include "raster_internal.h"
 
 // Two 2-bit pixels per level: 0 -> 00, 2 -> 10, 1 -> 01 or 11; a level holding
 // a 3 prints nothing. Candidates: column bit 1 picks the left pixel's choice,
@@ -163,3 +165,84 @@ constexpr bool ptr8bit9_1_follows_rule()
 static_assert(ptr8bit9_1_follows_rule(), "Ptr8bit9_1 level L: L dots, high nibble first");
 
 }  // namespace
+
+// ---- The expanders' form of the tables ----------------------------------------
+
+namespace qxraster {
+namespace {
+
+// Candidates per level of each table (the draw's range).
+constexpr uint8_t kCount2bit3_2[16] = {1, 2, 1, 1, 2, 4, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1};
+constexpr uint8_t kCount4bit5_1[5] = {1, 2, 1, 4, 1};
+constexpr uint8_t kCount4bit5_2[5] = {1, 4, 6, 4, 1};
+constexpr uint8_t kCount44bit9_1[9] = {1, 3, 3, 3, 3, 3, 3, 3, 3};
+constexpr uint8_t kCount8bit9_1[9] = {1, 4, 6, 4, 1, 4, 6, 4, 1};
+constexpr uint8_t kCount8bit9[9] = {1, 8, 28, 56, 70, 56, 28, 8, 1};
+
+constexpr uint32_t draw_scale(int k)
+{
+    if (k <= 1)
+        return 0;
+    const uint64_t d = static_cast<uint64_t>(32767 / k + 1);
+    return static_cast<uint32_t>(((uint64_t{1} << 32) + d - 1) / d);
+}
+
+// The multiply gives the quotient for every draw the generator can make.
+constexpr bool draw_scale_exact(int k)
+{
+    const uint64_t d = static_cast<uint64_t>(32767 / k + 1);
+    const uint64_t scale = draw_scale(k);
+    for (uint64_t x = 0; x < 32768; ++x)
+        if (((x * scale) >> 32) != x / d)
+            return false;
+    return true;
+}
+static_assert(draw_scale_exact(2) && draw_scale_exact(3) && draw_scale_exact(4) && draw_scale_exact(6) &&
+                  draw_scale_exact(8) && draw_scale_exact(28) && draw_scale_exact(56) && draw_scale_exact(70),
+              "multiply-shift draws equal the divisions for every candidate count in the tables");
+
+template <std::size_t R, std::size_t C>
+constexpr NibbleDraws nibble_draws(const uint8_t (&counts)[R], const uint8_t (&plane0)[R][C],
+                                   const uint8_t (*plane1)[R][C] = nullptr)
+{
+    static_assert(R <= 16 && C <= 8);
+    NibbleDraws d{};
+    for (std::size_t level = 0; level < R; ++level) {
+        d.scale[level] = draw_scale(counts[level]);
+        for (std::size_t col = 0; col < C; ++col) {
+            d.pattern[0][level][col] = plane0[level][col];
+            if (plane1 != nullptr)
+                d.pattern[1][level][col] = (*plane1)[level][col];
+        }
+    }
+    return d;
+}
+
+template <std::size_t R, std::size_t C>
+constexpr ByteDraws byte_draws(const uint8_t (&counts)[R], const uint8_t (&table)[R][C])
+{
+    static_assert(R <= 16 && C <= 72);
+    ByteDraws d{};
+    for (std::size_t level = 0; level < R; ++level) {
+        d.scale[level] = draw_scale(counts[level]);
+        for (std::size_t col = 0; col < C; ++col)
+            d.pattern[level][col] = table[level][col];
+    }
+    return d;
+}
+
+}  // namespace
+
+constexpr NibbleDraws kNibbleDraws[4] = {
+    nibble_draws(kCount2bit3_2, Ptr2bit3_2),
+    nibble_draws(kCount4bit5_1, Ptr4bit5_1),
+    nibble_draws(kCount4bit5_2, Ptr4bit5_2),
+    nibble_draws(kCount44bit9_1, Ptr44bit9_1_5p, &Ptr44bit9_1_2p),
+};
+
+constexpr ByteDraws kByteDraws[2] = {
+    byte_draws(kCount8bit9_1, Ptr8bit9_1),
+    byte_draws(kCount8bit9, Table8bit9),
+};
+
+}  // namespace qxraster

@@ -5,14 +5,9 @@
 #include <cstdint>
 
 #include "qxdro316_inner.h"
-#include "raster_words.h"
+#include "raster_internal.h"
 
 namespace {
-
-using qxraster::Word;
-using qxraster::load_word;
-
-constexpr int kWord = static_cast<int>(sizeof(Word));
 
 // Pixels sit in a byte from the high bits down; index = bits per pixel.
 constexpr uint8_t FirstPixelMask[9] = {0x00, 0x80, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE, 0xFF};
@@ -29,54 +24,8 @@ constexpr bool masks_follow_rule()
 }
 static_assert(masks_follow_rule(), "pixel masks are 2^b - 1 and its shift to the top");
 
-// First non-zero byte of data[lo..hi], or hi + 1 when there is none.
-int32_t first_nonzero(const uint8_t *data, int32_t lo, int32_t hi)
-{
-    int32_t i = lo;
-    const int32_t end = hi + 1;
-    // Four words per step while the line is blank, then the word that hit.
-    while (end - i >= 4 * kWord) {
-        const Word any = load_word(data + i) | load_word(data + i + kWord) | load_word(data + i + 2 * kWord) |
-                         load_word(data + i + 3 * kWord);
-        if (any != 0)
-            break;
-        i += 4 * kWord;
-    }
-    while (end - i >= kWord) {
-        const Word w = load_word(data + i);
-        if (w != 0)
-            return i + qxraster::lowest_set_byte(w);
-        i += kWord;
-    }
-    for (; i < end; ++i)
-        if (data[i] != 0)
-            return i;
-    return end;
-}
-
-// Last non-zero byte of data[lo..hi], or lo - 1 when there is none.
-int32_t last_nonzero(const uint8_t *data, int32_t lo, int32_t hi)
-{
-    int32_t end = hi + 1;  // bytes lo..end-1 are still unscanned
-    while (end - lo >= 4 * kWord) {
-        const int32_t at = end - 4 * kWord;
-        const Word any = load_word(data + at) | load_word(data + at + kWord) | load_word(data + at + 2 * kWord) |
-                         load_word(data + at + 3 * kWord);
-        if (any != 0)
-            break;
-        end = at;
-    }
-    while (end - lo >= kWord) {
-        const Word w = load_word(data + end - kWord);
-        if (w != 0)
-            return end - kWord + qxraster::highest_set_byte(w);
-        end -= kWord;
-    }
-    for (int32_t i = end - 1; i >= lo; --i)
-        if (data[i] != 0)
-            return i;
-    return lo - 1;
-}
+using qxraster::first_nonzero;
+using qxraster::last_nonzero;
 
 // First inked pixel among pixels [from, to) of byte `byte`, which holds pixels
 // byte * n .. byte * n + n - 1; -1 if none.
@@ -205,6 +154,59 @@ extern "C" int PixelRaster2ByteRaster(const uint8_t *data, int16_t bitsPerPixel,
     return 0;
 }
 
+// The byte span of a line's ink and the pixel verdict from one pass: the
+// first and the last non-zero byte, each found from its own end; the bytes
+// between them are read again only when both edge bytes hold ink outside the
+// printable pixels alone.
+int qxraster::line_ink_span(const uint8_t *data, int32_t width, int32_t leftOffset, int32_t rightMargin,
+                            int pixelShift, int32_t *left, int32_t *right)
+{
+    const int32_t lo = leftOffset >> pixelShift;
+    const int32_t hi = (width - rightMargin - 1) >> pixelShift;
+    *left = 0;
+    *right = 0;
+    if (hi < lo)
+        return 1;
+    const int level = simd_level();
+    const int32_t i = first_nonzero_at(level, data, lo, hi);
+    if (i > hi)
+        return 1;
+    const int32_t j = last_nonzero_at(level, data, i, hi);
+    *left = i;
+    *right = j;
+
+    // The printable pixels [leftOffset, end), counted in 16 bits as the
+    // pixel search takes them: a count that does not fit names no span.
+    const int count = static_cast<int16_t>(width - leftOffset - rightMargin);
+    if (count < 0 || static_cast<int16_t>(leftOffset + count) < 0)
+        return -1;
+    if (count > 0) {
+        // Here end - 1 lies in byte hi. Edge bytes keep their printable pixels.
+        const int end = leftOffset + count;
+        const int b = 8 >> pixelShift;
+        const int perByte = 1 << pixelShift;
+        const uint8_t loMask = static_cast<uint8_t>(0xFF >> ((leftOffset & (perByte - 1)) * b));
+        const int tail = end & (perByte - 1);
+        const uint8_t hiMask = tail == 0 ? 0xFF : static_cast<uint8_t>(0xFF << (8 - tail * b));
+        auto printable = [&](int32_t k) {
+            uint8_t v = data[k];
+            if (k == lo)
+                v = static_cast<uint8_t>(v & loMask);
+            if (k == hi)
+                v = static_cast<uint8_t>(v & hiMask);
+            return v != 0;
+        };
+        // A non-zero byte strictly inside (lo, hi) is all printable pixels.
+        if (printable(i) || printable(j))
+            return 0;
+        if (i == lo && j == hi && hi - lo >= 2 && first_nonzero_at(level, data, lo + 1, hi - 1) < hi)
+            return 0;
+    }
+    *left = 0;
+    *right = 0;
+    return 1;
+}
+
 // 1 blank, 0 inked, -1 bad span. On 0, *left and *right are the first and last
 // non-zero byte within the bytes that hold printable pixels. Relies on data
 // holding the bytes up to (width - rightMargin - 1) >> pixelShift.
@@ -216,37 +218,11 @@ extern "C" int isNullColor(const PlaneRaster *raster, int16_t pixelShift, int32_
         return 1;
     const int32_t width = raster->width;
     const int32_t leftOffset = raster->leftOffset;
-    const int32_t rightMargin = raster->rightMargin;
     if (leftOffset == width)
         return 1;
     // A span that starts before the line, or a bit depth other than 1, 2, 4
     // or 8 bits, names no bytes that can be read.
     if (leftOffset < 0 || pixelShift < 0 || pixelShift > 3)
         return -1;
-
-    const uint8_t *data = raster->data;
-    const int32_t lo = leftOffset >> pixelShift;
-    const int32_t hi = (width - rightMargin - 1) >> pixelShift;
-    *left = lo;
-    *right = hi;
-    const int32_t i = (hi < lo) ? hi + 1 : first_nonzero(data, lo, hi);
-    if (i > hi) {
-        *left = 0;
-        *right = 0;
-        return 1;
-    }
-    *left = i;
-    *right = last_nonzero(data, i, hi);
-
-    int16_t first = static_cast<int16_t>(leftOffset);
-    int16_t count = static_cast<int16_t>(width - leftOffset - rightMargin);
-    uint8_t edge[2];
-    const int r = PixelRaster2ByteRaster(data, static_cast<int16_t>(8 >> pixelShift), &first, &count, edge);
-    if (r != 0)
-        return r;
-    if (edge[0] != 0)
-        return 0;
-    *left = 0;
-    *right = 0;
-    return 1;
+    return qxraster::line_ink_span(raster->data, width, leftOffset, raster->rightMargin, pixelShift, left, right);
 }

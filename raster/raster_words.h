@@ -23,6 +23,8 @@ inline Word load_word(const uint8_t *p)
     return w;
 }
 
+inline void store_word(uint8_t *p, Word w) { std::memcpy(p, &w, sizeof w); }
+
 constexpr Word broadcast(uint8_t v) { return kOnes * v; }
 
 // 0x80 in every byte of x that is zero, 0 in the others (exact per byte).
