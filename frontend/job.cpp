@@ -109,28 +109,28 @@ int Job::begin(Sink sink) {
     return kOk;
 }
 
-int Job::beginPage(const PageSpec &spec) {
+int Job::beginPage(const PageShape &shape) {
     if (code_ != kOk)
         return code_;
     if (!open_ || inPage_)
         return fail(kErrOrder, inPage_ ? "a page is already open" : "no job is open");
     const int page = stats_.pages + 1;
     const std::string where = "page " + std::to_string(page);
-    if (rowBytes(spec.format, spec.width) == 0 || spec.height < 1 || spec.leftOffset < 0 || spec.topOffset < 0 ||
-        int64_t(spec.height) + spec.topOffset > kMaxPageHeight)
-        return fail(kErrPage, where + ": " + std::to_string(spec.width) + " x " + std::to_string(spec.height) +
-                                  " pixels at offset " + std::to_string(spec.leftOffset) + ", " +
-                                  std::to_string(spec.topOffset) + " in " + rowFormatName(spec.format) +
+    if (rowBytes(shape.format, shape.width) == 0 || shape.height < 1 || shape.leftOffset < 0 || shape.topOffset < 0 ||
+        int64_t(shape.height) + shape.topOffset > kMaxPageHeight)
+        return fail(kErrPage, where + ": " + std::to_string(shape.width) + " x " + std::to_string(shape.height) +
+                                  " pixels at offset " + std::to_string(shape.leftOffset) + ", " +
+                                  std::to_string(shape.topOffset) + " in " + rowFormatName(shape.format) +
                                   " is out of range (width 1 to 32767, height up to " +
                                   std::to_string(kMaxPageHeight) + " lines with the top offset)");
-    const int64_t lineWidth = int64_t(spec.leftOffset) + spec.width;
+    const int64_t lineWidth = int64_t(shape.leftOffset) + shape.width;
     if (lineWidth > mode_.maxWidth)
         return fail(kErrTooWide,
                     where + " is too wide for this print mode: " + std::to_string(lineWidth) +
                         " pixels (left offset included); " + describeMode(mode_) + " takes at most " +
                         std::to_string(mode_.maxWidth) + " pixels, what one band fits in the library's plane buffers");
-    if (opt_.banner && opt_.formLength > 0 && int64_t(spec.topOffset) + spec.height > opt_.formLength)
-        return fail(kErrPage, where + " has " + std::to_string(int64_t(spec.topOffset) + spec.height) +
+    if (opt_.banner && opt_.formLength > 0 && int64_t(shape.topOffset) + shape.height > opt_.formLength)
+        return fail(kErrPage, where + " has " + std::to_string(int64_t(shape.topOffset) + shape.height) +
                                   " lines, more than the banner form length of " + std::to_string(opt_.formLength) +
                                   " lines");
     if (!partReady_) {
@@ -139,11 +139,11 @@ int Job::beginPage(const PageSpec &spec) {
     }
     partReady_ = false;
     try {
-        quant_ = std::make_unique<RowQuantiser>(mode_, spec.format, spec.width, spec.leftOffset, bool(tap));
+        quant_ = std::make_unique<RowQuantiser>(mode_, shape.format, shape.width, shape.leftOffset, bool(tap));
     } catch (const std::bad_alloc &) {
         return fail(kErrMemory, where + ": no memory for the page's line buffers");
     }
-    page_ = spec;
+    page_ = shape;
     row_ = 0;
     pageLinesSent_ = 0;
     inPage_ = true;
@@ -314,11 +314,11 @@ int Job::cancel() {
     return kOk;
 }
 
-int printPage(Job &job, const PageSpec &spec, const std::function<void(int y, uint8_t *out)> &row) {
-    if (const int r = job.beginPage(spec))
+int printPage(Job &job, const PageShape &shape, const std::function<void(int y, uint8_t *out)> &row) {
+    if (const int r = job.beginPage(shape))
         return r;
-    std::vector<uint8_t> buf(rowBytes(spec.format, spec.width));
-    for (int y = 0; y < spec.height; ++y) {
+    std::vector<uint8_t> buf(rowBytes(shape.format, shape.width));
+    for (int y = 0; y < shape.height; ++y) {
         row(y, buf.data());
         if (const int r = job.writeRow(buf.data(), buf.size()))
             return r;

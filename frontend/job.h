@@ -5,7 +5,7 @@
 //
 //   qx316::Job job(options);
 //   job.begin(sink);
-//   per page: job.beginPage(spec); job.writeRow(row, bytes) ...; job.endPage();
+//   per page: job.beginPage(shape); job.writeRow(row, bytes) ...; job.endPage();
 //   job.end();            (or job.cancel() at any point: the page is ended
 //                          at the current line, so the stream stays valid)
 //
@@ -44,7 +44,7 @@ std::string codeWords(int code);
 // Where and how a page's rows arrive. The page's pixel (0, 0) lands on the
 // printer's raster at (leftOffset, topOffset): pixels left of it and lines
 // above it are blank.
-struct PageSpec {
+struct PageShape {
     int width = 0;
     int height = 0;
     RowFormat format = RowFormat::Rgb8;
@@ -82,7 +82,7 @@ public:
     int begin(Sink sink);
     // Sets up the next page: kErrPage, kErrTooWide (with the limit in words)
     // or a library code; nothing is sent before the first inked row.
-    int beginPage(const PageSpec &spec);
+    int beginPage(const PageShape &shape);
     // The next row of the page, rowBytes(format, width) bytes.
     int writeRow(const void *row, size_t bytes);
     // n blank rows (cheaper than writing white rows).
@@ -126,7 +126,7 @@ private:
     bool open_ = false;
     bool inPage_ = false;
     bool partReady_ = false; // the next page is set up already (by begin)
-    PageSpec page_;
+    PageShape page_;
     RasterLineRecord rec_;
     int row_ = 0;
     int64_t pageLinesSent_ = 0;
@@ -137,8 +137,8 @@ private:
 };
 
 // Prints one page whose rows a host draws on demand: row(y, out) fills row y
-// (rowBytes(spec.format, spec.width) bytes). Stops at the first failure.
-int printPage(Job &job, const PageSpec &spec, const std::function<void(int y, uint8_t *out)> &row);
+// (rowBytes(shape.format, shape.width) bytes). Stops at the first failure.
+int printPage(Job &job, const PageShape &shape, const std::function<void(int y, uint8_t *out)> &row);
 
 } // namespace qx316
 

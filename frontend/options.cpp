@@ -39,7 +39,7 @@ constexpr Choice kPaper[] = {
     {"banner", "Banner paper (code 1)", 1},
 };
 
-constexpr OptionSpec kOptions[kOptionCount] = {
+constexpr OptionInfo kOptions[kOptionCount] = {
     {OptionId::Quality, "QXQuality", "quality", "Print quality", "cupsInteger1", kQuality, 5, nullptr},
     {OptionId::Media, "MediaType", "media", "Media type", "cupsMediaType", kMedia, 0, nullptr},
     {OptionId::Head, "QXPrintHead", "head", "Print head", "cupsInteger2", kHead, 0, nullptr},
@@ -70,12 +70,12 @@ bool parseCode(std::string_view s, int &v) {
 
 } // namespace
 
-std::span<const OptionSpec> optionTable() { return kOptions; }
+std::span<const OptionInfo> optionTable() { return kOptions; }
 
-const OptionSpec &optionSpec(OptionId id) { return kOptions[int(id)]; }
+const OptionInfo &optionInfo(OptionId id) { return kOptions[int(id)]; }
 
 const Choice *findChoice(OptionId id, std::string_view value) {
-    for (const Choice &c : optionSpec(id).choices)
+    for (const Choice &c : optionInfo(id).choices)
         if (value == c.keyword)
             return &c;
     int code;
@@ -83,7 +83,7 @@ const Choice *findChoice(OptionId id, std::string_view value) {
 }
 
 const Choice *choiceByCode(OptionId id, int code) {
-    for (const Choice &c : optionSpec(id).choices)
+    for (const Choice &c : optionInfo(id).choices)
         if (c.code == code)
             return &c;
     return nullptr;
@@ -115,7 +115,7 @@ void setOptionCode(PrintOptions &o, OptionId id, int code) {
 }
 
 bool setOption(PrintOptions &o, OptionId id, std::string_view value, std::string &err) {
-    const OptionSpec &spec = optionSpec(id);
+    const OptionInfo &option = optionInfo(id);
     const bool anyCode = id == OptionId::Quality || id == OptionId::Media || id == OptionId::Head ||
                          id == OptionId::ColorMode;
     int code;
@@ -123,14 +123,14 @@ bool setOption(PrintOptions &o, OptionId id, std::string_view value, std::string
         code = c->code;
     } else if (id == OptionId::FormLength) {
         if (!parseCode(value, code) || code < 0 || code > kMaxFormLength) {
-            err = std::string(spec.cliName) + " needs a number of lines from 0 to " + std::to_string(kMaxFormLength);
+            err = std::string(option.cliName) + " needs a number of lines from 0 to " + std::to_string(kMaxFormLength);
             return false;
         }
     } else if (anyCode && parseCode(value, code) && code >= -32768 && code <= 32767) {
         // Codes outside the table reach the library, which decides.
     } else {
-        err = std::string(spec.cliName) + ": unknown choice \"" + std::string(value) + "\" (choices:";
-        for (const Choice &c : spec.choices)
+        err = std::string(option.cliName) + ": unknown choice \"" + std::string(value) + "\" (choices:";
+        for (const Choice &c : option.choices)
             err += std::string(" ") + c.keyword;
         err += anyCode ? ", or a code from -32768 to 32767)" : ")";
         return false;
@@ -175,7 +175,7 @@ std::string printsWith(OptionId id, int code, const PrintOptions &context) {
     if (m.problem.empty())
         return describeMode(m);
     const OptionId other = id == OptionId::Quality ? OptionId::Media : OptionId::Quality;
-    for (const Choice &c : optionSpec(other).choices) {
+    for (const Choice &c : optionInfo(other).choices) {
         setOptionCode(o, other, c.code);
         m = queryMode(o);
         if (m.problem.empty())

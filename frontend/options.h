@@ -23,7 +23,7 @@ struct Choice {
     int code;
 };
 
-struct OptionSpec {
+struct OptionInfo {
     OptionId id;
     const char *keyword;      // PPD main keyword ("QXQuality"), also the IPP name stem
     const char *cliName;      // command-line option without "--" ("quality")
@@ -35,8 +35,8 @@ struct OptionSpec {
 };
 
 // Every option, in the order above.
-std::span<const OptionSpec> optionTable();
-const OptionSpec &optionSpec(OptionId id);
+std::span<const OptionInfo> optionTable();
+const OptionInfo &optionInfo(OptionId id);
 
 // The choice of an option with this keyword, or (for a decimal number) this
 // code; null when there is none.

@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t pick = in.byte();
     std::string options;
     if (pick & 1) {
-        const auto q = qx316::optionSpec(qx316::OptionId::Quality).choices;
-        const auto m = qx316::optionSpec(qx316::OptionId::Media).choices;
+        const auto q = qx316::optionInfo(qx316::OptionId::Quality).choices;
+        const auto m = qx316::optionInfo(qx316::OptionId::Media).choices;
         options = std::string("QXQuality=") + q[(pick >> 1) % q.size()].keyword +
                   " MediaType=" + m[(pick >> 4) % m.size()].keyword + (pick & 0x80 ? " QXPaper=banner" : "");
     }

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     qx316::PrintOptions o;
     using qx316::OptionId;
     const auto pick = [&](OptionId id) {
-        const auto choices = qx316::optionSpec(id).choices;
+        const auto choices = qx316::optionInfo(id).choices;
         const uint8_t b = in.byte();
         // Mostly the table's choices, sometimes any code.
         return b < 240 ? choices[b % choices.size()].code : int(int8_t(in.byte()));
@@ -42,18 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int completed = 0;
     bool cancelled = false;
     for (int p = 0; p < pages && rc == qx316::kOk && !cancelled; ++p) {
-        qx316::PageSpec spec;
-        spec.format = qx316::RowFormat(in.byte() % qx316::kRowFormatCount);
-        spec.width = 1 + in.u16() % 700;
-        spec.height = 1 + in.byte() % 48;
-        spec.leftOffset = in.byte() % 4 == 0 ? in.u16() % 5000 : 0;
-        spec.topOffset = in.byte() % 8;
-        rc = job.beginPage(spec);
+        qx316::PageShape shape;
+        shape.format = qx316::RowFormat(in.byte() % qx316::kRowFormatCount);
+        shape.width = 1 + in.u16() % 700;
+        shape.height = 1 + in.byte() % 48;
+        shape.leftOffset = in.byte() % 4 == 0 ? in.u16() % 5000 : 0;
+        shape.topOffset = in.byte() % 8;
+        rc = job.beginPage(shape);
         if (rc != qx316::kOk)
             break;
-        std::vector<uint8_t> row(qx316::rowBytes(spec.format, spec.width));
+        std::vector<uint8_t> row(qx316::rowBytes(shape.format, shape.width));
         size_t at = 0;
-        for (int y = 0; y < spec.height && rc == qx316::kOk; ++y) {
+        for (int y = 0; y < shape.height && rc == qx316::kOk; ++y) {
             if (y == cancelAt) {
                 FUZZ_CHECK(job.cancel() == qx316::kOk, "cancel: %s", job.error().c_str());
                 cancelled = true;

@@ -45,8 +45,8 @@ struct HeaderFault {
 // A mode whose band buffers take fewer than 32767 pixels, as job options,
 // and its widest page.
 std::pair<std::string, int> narrowMode() {
-    for (const qx316::Choice &q : qx316::optionSpec(qx316::OptionId::Quality).choices)
-        for (const qx316::Choice &m : qx316::optionSpec(qx316::OptionId::Media).choices) {
+    for (const qx316::Choice &q : qx316::optionInfo(qx316::OptionId::Quality).choices)
+        for (const qx316::Choice &m : qx316::optionInfo(qx316::OptionId::Media).choices) {
             qx316::PrintOptions o;
             qx316::setOptionCode(o, qx316::OptionId::Quality, q.code);
             qx316::setOptionCode(o, qx316::OptionId::Media, m.code);

@@ -58,7 +58,7 @@ bool optionsFromHeader(const cups_page_header2_t &h, qx316::PrintOptions &o, std
         why = "marker field not set";
         return false;
     }
-    for (const qx316::OptionSpec &entry : qx316::optionTable()) {
+    for (const qx316::OptionInfo &entry : qx316::optionTable()) {
         int v = 0;
         if (!headerField(h, entry.rasterField, v)) {
             why = std::string("unknown header field ") + entry.rasterField;
@@ -110,7 +110,7 @@ void checkPpd(const char *path) {
 
     // Every choice of every driver option, alone: its field and the marker.
     std::vector<ppd_option_t *> opts;
-    for (const qx316::OptionSpec &entry : qx316::optionTable()) {
+    for (const qx316::OptionInfo &entry : qx316::optionTable()) {
         ppd_option_t *opt = ppdFindOption(ppd, entry.keyword);
         if (!opt) {
             fault(name, std::string("no option ") + entry.keyword);

@@ -31,9 +31,9 @@ struct Printed {
     qx316::DecodeResult decoded;
 };
 
-// A page for the kit: its spec and a function drawing row y.
+// A page for the kit: its shape and a function drawing row y.
 struct Page {
-    qx316::PageSpec spec;
+    qx316::PageShape shape;
     std::function<void(int, uint8_t *)> row;
 };
 
@@ -53,7 +53,7 @@ Printed print(const qx316::PrintOptions &o, const std::vector<Page> &pages) {
         return true;
     });
     for (const Page &pg : pages)
-        rc = rc ? rc : qx316::printPage(job, pg.spec, pg.row);
+        rc = rc ? rc : qx316::printPage(job, pg.shape, pg.row);
     rc = rc ? rc : job.end();
     p.ok = rc == qx316::kOk;
     p.error = job.error();

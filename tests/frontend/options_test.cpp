@@ -14,7 +14,7 @@ namespace {
 
 TEST(OptionTable, KeywordsAndCodesAreUniqueAndDefaultsAreChoices) {
     std::set<std::string> keywords, cliNames, fields;
-    for (const qx316::OptionSpec &o : qx316::optionTable()) {
+    for (const qx316::OptionInfo &o : qx316::optionTable()) {
         EXPECT_TRUE(keywords.insert(o.keyword).second) << o.keyword;
         EXPECT_TRUE(cliNames.insert(o.cliName).second) << o.cliName;
         EXPECT_TRUE(fields.insert(o.rasterField).second) << o.rasterField;
@@ -37,9 +37,9 @@ TEST(OptionTable, KeywordsAndCodesAreUniqueAndDefaultsAreChoices) {
 // class would be the same choice twice).
 TEST(OptionTable, EveryQualityAndMediaChoicePrintsSomewhere) {
     std::set<int> classes;
-    for (const qx316::Choice &m : qx316::optionSpec(qx316::OptionId::Media).choices) {
+    for (const qx316::Choice &m : qx316::optionInfo(qx316::OptionId::Media).choices) {
         bool prints = false;
-        for (const qx316::Choice &q : qx316::optionSpec(qx316::OptionId::Quality).choices) {
+        for (const qx316::Choice &q : qx316::optionInfo(qx316::OptionId::Quality).choices) {
             qx316::PrintOptions o;
             o.quality = q.code;
             o.media = m.code;
@@ -48,9 +48,9 @@ TEST(OptionTable, EveryQualityAndMediaChoicePrintsSomewhere) {
         EXPECT_TRUE(prints) << m.keyword;
         EXPECT_TRUE(classes.insert(GetIndexMediaType(m.code)).second) << m.keyword << " repeats a media class";
     }
-    for (const qx316::Choice &q : qx316::optionSpec(qx316::OptionId::Quality).choices) {
+    for (const qx316::Choice &q : qx316::optionInfo(qx316::OptionId::Quality).choices) {
         bool prints = false;
-        for (const qx316::Choice &m : qx316::optionSpec(qx316::OptionId::Media).choices) {
+        for (const qx316::Choice &m : qx316::optionInfo(qx316::OptionId::Media).choices) {
             qx316::PrintOptions o;
             o.quality = q.code;
             o.media = m.code;
@@ -79,7 +79,7 @@ TEST(OptionTable, SetOptionTakesKeywordsAndCodes) {
         EXPECT_EQ(qx316::setOption(o, c.id, c.value, err), c.ok) << c.value;
         EXPECT_EQ(qx316::getOption(o, c.id), c.code) << c.value;
         if (!c.ok) {
-            EXPECT_NE(err.find(qx316::optionSpec(c.id).cliName), std::string::npos) << err;
+            EXPECT_NE(err.find(qx316::optionInfo(c.id).cliName), std::string::npos) << err;
         }
     }
 }
@@ -104,7 +104,7 @@ TEST(OptionTable, ParamsCarryTheCodes) {
 
 TEST(ChoiceNames, SayWhatEachChoicePrintsWithinEightyBytes) {
     const qx316::PrintOptions context;
-    for (const qx316::OptionSpec &o : qx316::optionTable())
+    for (const qx316::OptionInfo &o : qx316::optionTable())
         for (const qx316::Choice &c : o.choices) {
             const std::string name = qx316::choiceName(o.id, c, context);
             EXPECT_LE(name.size(), 80u) << name;

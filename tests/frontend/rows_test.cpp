@@ -38,7 +38,7 @@ struct Result {
     qx316::JobStats stats;
 };
 
-Result run(const qx316::PrintOptions &o, const qx316::PageSpec &spec, const RowFn &row, int pages = 1) {
+Result run(const qx316::PrintOptions &o, const qx316::PageShape &shape, const RowFn &row, int pages = 1) {
     Result r;
     qx316::Job job(o);
     r.rc = job.begin([&](const uint8_t *d, size_t n) {
@@ -46,7 +46,7 @@ Result run(const qx316::PrintOptions &o, const qx316::PageSpec &spec, const RowF
         return true;
     });
     for (int p = 0; p < pages && !r.rc; ++p)
-        r.rc = qx316::printPage(job, spec, row);
+        r.rc = qx316::printPage(job, shape, row);
     r.rc = r.rc ? r.rc : job.end();
     r.error = job.error();
     r.stats = job.stats();

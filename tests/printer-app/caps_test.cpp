@@ -15,7 +15,7 @@ constexpr IppQuality kQualities[] = {IppQuality::Draft, IppQuality::Normal, IppQ
 
 int tableIndex(int qualityCode) {
     int i = 0;
-    for (const Choice &c : optionSpec(OptionId::Quality).choices) {
+    for (const Choice &c : optionInfo(OptionId::Quality).choices) {
         if (c.code == qualityCode)
             return i;
         ++i;
@@ -64,9 +64,9 @@ TEST(HeadOffer, MediaAreTheOnesThatPrint) {
         std::set<int> offered;
         for (const Choice *m : h.media)
             offered.insert(m->code);
-        for (const Choice &m : optionSpec(OptionId::Media).choices) {
+        for (const Choice &m : optionInfo(OptionId::Media).choices) {
             bool anyBlack = false;
-            for (const Choice &q : optionSpec(OptionId::Quality).choices) {
+            for (const Choice &q : optionInfo(OptionId::Quality).choices) {
                 for (int cm = 0; cm < 2; ++cm) {
                     PrintOptions o;
                     o.head = head;
@@ -153,7 +153,7 @@ TEST(QualityMap, OrderedAmongPrintingCodes) {
                 EXPECT_LE(idx[0], idx[1]) << m->keyword;
                 EXPECT_LE(idx[1], idx[2]) << m->keyword;
                 // Draft is the lowest index that prints, high the highest.
-                for (const Choice &q : optionSpec(OptionId::Quality).choices) {
+                for (const Choice &q : optionInfo(OptionId::Quality).choices) {
                     PrintOptions o;
                     o.head = head;
                     o.media = m->code;

@@ -204,12 +204,12 @@ bool Filter::readLine(const PageLayout &l, int y, Spool *planes, uint8_t *line, 
     if (planes) {
         for (int c = 0; c < l.colors; ++c)
             if (!planes->readAt(line + size_t(c) * l.bandBytes, l.bandBytes,
-                                (uint64_t(c) * uint64_t(l.spec.height) + uint64_t(y)) * l.bytesPerLine, err))
+                                (uint64_t(c) * uint64_t(l.shape.height) + uint64_t(y)) * l.bytesPerLine, err))
                 return false;
         return true;
     }
     if (cupsRasterReadPixels(raster_, line, unsigned(l.bytesPerLine)) != l.bytesPerLine) {
-        err = "the raster ends at line " + std::to_string(y) + " of " + std::to_string(l.spec.height);
+        err = "the raster ends at line " + std::to_string(y) + " of " + std::to_string(l.shape.height);
         if (in_.error)
             err += std::string(" (") + std::strerror(in_.error) + ")";
         return false;
@@ -219,11 +219,11 @@ bool Filter::readLine(const PageLayout &l, int y, Spool *planes, uint8_t *line, 
 
 Filter::Step Filter::printCopy(const PageLayout &l, int copy, Spool *planes, Spool *rows) {
     const std::string where = "page " + std::to_string(pages_ + 1);
-    if (job_->beginPage(l.spec) != kOk)
+    if (job_->beginPage(l.shape) != kOk)
         return kitFail("");
     ++copiesOut_;
     const size_t rb = row_.size();
-    const int h = l.spec.height;
+    const int h = l.shape.height;
     for (int y = 0; y < h; ++y) {
         if (cancelled())
             return cancelJob();
@@ -266,13 +266,13 @@ Filter::Step Filter::page(const cups_page_header2_t &h) {
     }
     if (!job_ && startJob(opts) == Step::Stop)
         return Step::Stop;
-    say("INFO", "Printing page " + std::to_string(number) + " (" + std::to_string(l.spec.width) + " x " +
-                    std::to_string(l.spec.height) + " " + l.spaceName + " " + std::to_string(l.bitsPerColor) +
+    say("INFO", "Printing page " + std::to_string(number) + " (" + std::to_string(l.shape.width) + " x " +
+                    std::to_string(l.shape.height) + " " + l.spaceName + " " + std::to_string(l.bitsPerColor) +
                     "-bit, " + std::to_string(l.copies) + (l.copies == 1 ? " copy)" : " copies)"));
     copiesOut_ = 0;
     try {
         line_.assign(l.lineBytes, 0);
-        row_.assign(rowBytes(l.spec.format, l.spec.width), 0);
+        row_.assign(rowBytes(l.shape.format, l.shape.width), 0);
     } catch (const std::bad_alloc &) {
         return fail(where + ": no memory for a raster line");
     }
@@ -285,13 +285,13 @@ Filter::Step Filter::page(const cups_page_header2_t &h) {
         if (!planes->open(err))
             return fail(where + ": " + err);
         for (int c = 0; c < l.colors; ++c)
-            for (int y = 0; y < l.spec.height; ++y) {
+            for (int y = 0; y < l.shape.height; ++y) {
                 if (cancelled())
                     return cancelJob();
                 if (cupsRasterReadPixels(raster_, line_.data(), unsigned(l.bytesPerLine)) != l.bytesPerLine)
                     return cancelled() ? cancelJob()
                                        : fail(where + ": the raster ends at line " + std::to_string(y) + " of " +
-                                              std::to_string(l.spec.height) + " of colour " + std::to_string(c + 1) +
+                                              std::to_string(l.shape.height) + " of colour " + std::to_string(c + 1) +
                                               " of " + std::to_string(l.colors));
                 if (!planes->write(line_.data(), l.bytesPerLine, err))
                     return fail(where + ": " + err);

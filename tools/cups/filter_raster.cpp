@@ -184,17 +184,17 @@ bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err)
     switch (s->kind) {
     case SpaceInfo::Gray:
     case SpaceInfo::Black:
-        l.spec.format = bpc == 1 ? RowFormat::K1 : bpc == 8 ? RowFormat::Gray8 : RowFormat::Gray16;
+        l.shape.format = bpc == 1 ? RowFormat::K1 : bpc == 8 ? RowFormat::Gray8 : RowFormat::Gray16;
         l.channels = 1;
         // W is light (0 black), K is ink: Gray rows are light, K1 rows ink.
         l.invert = (s->kind == SpaceInfo::Gray) == (bpc == 1);
         break;
     case SpaceInfo::Rgb:
-        l.spec.format = bpc == 8 ? RowFormat::Rgb8 : RowFormat::Rgb16;
+        l.shape.format = bpc == 8 ? RowFormat::Rgb8 : RowFormat::Rgb16;
         l.channels = 3;
         break;
     case SpaceInfo::Ink:
-        l.spec.format = bpc == 1 ? RowFormat::Cmyk1Planes : bpc == 8 ? RowFormat::Cmyk8 : RowFormat::Cmyk16;
+        l.shape.format = bpc == 1 ? RowFormat::Cmyk1Planes : bpc == 8 ? RowFormat::Cmyk8 : RowFormat::Cmyk16;
         l.channels = 4;
         break;
     }
@@ -207,12 +207,12 @@ bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err)
         return false;
     }
     l.copies = int(copies);
-    l.spec.width = width;
-    l.spec.height = height;
-    if (!placement(h, width, height, l.spec.leftOffset, l.spec.topOffset, err))
+    l.shape.width = width;
+    l.shape.height = height;
+    if (!placement(h, width, height, l.shape.leftOffset, l.shape.topOffset, err))
         return false;
-    if (int64_t(l.spec.topOffset) + height > kMaxPageHeight) {
-        err = "page height " + num(height) + " at top offset " + num(l.spec.topOffset) + " passes the " +
+    if (int64_t(l.shape.topOffset) + height > kMaxPageHeight) {
+        err = "page height " + num(height) + " at top offset " + num(l.shape.topOffset) + " passes the " +
               num(kMaxPageHeight) + " lines a page may have";
         return false;
     }
@@ -221,12 +221,12 @@ bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err)
 }
 
 void convertLine(const PageLayout &l, const uint8_t *line, uint8_t *row) {
-    const size_t width = size_t(l.spec.width);
+    const size_t width = size_t(l.shape.width);
     const bool chunky = l.order == CUPS_ORDER_CHUNKED;
     if (l.bitsPerColor == 1) {
         // One bit a pixel per kit plane (K1 has the one, Cmyk1Planes four).
         const size_t pb = (width + 7) / 8;
-        const int planes = l.spec.format == RowFormat::K1 ? 1 : 4;
+        const int planes = l.shape.format == RowFormat::K1 ? 1 : 4;
         const uint8_t lastMask = uint8_t(0xFF << ((8 - width % 8) % 8));
         for (int c = 0; c < planes; ++c) {
             uint8_t *dst = row + size_t(c) * pb;
@@ -299,17 +299,17 @@ bool pageOptions(const cups_page_header2_t &h, const PrintOptions &job, PrintOpt
     unsigned marker = 0;
     if (!headerField(h, kRasterMarkerField, marker) || marker != unsigned(kRasterMarkerValue))
         return true;
-    for (const OptionSpec &spec : optionTable()) {
+    for (const OptionInfo &shape : optionTable()) {
         unsigned value = 0;
-        if (!headerField(h, spec.rasterField, value)) {
-            err = std::string("the option table names an unknown page-header field ") + spec.rasterField;
+        if (!headerField(h, shape.rasterField, value)) {
+            err = std::string("the option table names an unknown page-header field ") + shape.rasterField;
             return false;
         }
         // The fields are unsigned; negative codes arrive as their 32-bit pattern.
         const std::string text = std::to_string(int32_t(value));
         std::string why;
-        if (!setOption(out, spec.id, text, why)) {
-            err = std::string(spec.keyword) + " " + text + " in " + spec.rasterField + ": " + why;
+        if (!setOption(out, shape.id, text, why)) {
+            err = std::string(shape.keyword) + " " + text + " in " + shape.rasterField + ": " + why;
             return false;
         }
     }
@@ -321,14 +321,14 @@ bool jobOptions(const char *optionString, PrintOptions &out, std::string &err) {
     cups_option_t *list = nullptr;
     const int n = cupsParseOptions(optionString ? optionString : "", 0, &list);
     bool ok = true;
-    for (const OptionSpec &spec : optionTable()) {
-        setOptionCode(o, spec.id, spec.defaultCode);
-        const char *v = cupsGetOption(spec.keyword, n, list);
+    for (const OptionInfo &shape : optionTable()) {
+        setOptionCode(o, shape.id, shape.defaultCode);
+        const char *v = cupsGetOption(shape.keyword, n, list);
         if (!v)
-            v = cupsGetOption(spec.cliName, n, list);
+            v = cupsGetOption(shape.cliName, n, list);
         std::string why;
-        if (v && !setOption(o, spec.id, v, why)) {
-            err = std::string("job option ") + spec.keyword + "=" + v + ": " + why;
+        if (v && !setOption(o, shape.id, v, why)) {
+            err = std::string("job option ") + shape.keyword + "=" + v + ": " + why;
             ok = false;
             break;
         }
@@ -340,8 +340,8 @@ bool jobOptions(const char *optionString, PrintOptions &out, std::string &err) {
 }
 
 bool sameOptions(const PrintOptions &a, const PrintOptions &b) {
-    for (const OptionSpec &spec : optionTable())
-        if (getOption(a, spec.id) != getOption(b, spec.id))
+    for (const OptionInfo &shape : optionTable())
+        if (getOption(a, shape.id) != getOption(b, shape.id))
             return false;
     return a.sendBlankLines == b.sendBlankLines;
 }

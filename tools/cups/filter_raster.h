@@ -22,7 +22,7 @@ constexpr int kMaxWidth = 32767;   // pixels of a raster line (the kit's limit)
 constexpr int kMaxCopies = 9999;   // NumCopies of one page
 
 struct PageLayout {
-    PageSpec spec;                 // size, kit row format, placement
+    PageShape shape;                 // size, kit row format, placement
     const char *spaceName = "";
     int colors = 0;                // colour components in the raster
     int bitsPerColor = 0;          // 1, 8 or 16

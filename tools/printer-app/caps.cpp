@@ -10,7 +10,7 @@ namespace {
 // order; black-only asks for plane mode 1 as well.
 std::vector<int> printingQualities(const Request &r, int colorMode, bool blackOnly, std::string *firstProblem) {
     std::vector<int> codes;
-    for (const Choice &q : optionSpec(OptionId::Quality).choices) {
+    for (const Choice &q : optionInfo(OptionId::Quality).choices) {
         PrintOptions o;
         o.quality = q.code;
         o.media = r.media;
@@ -100,7 +100,7 @@ Resolved resolve(const Request &r) {
 
 std::string ippName(OptionId id) {
     std::string s;
-    const char *k = optionSpec(id).keyword;
+    const char *k = optionInfo(id).keyword;
     for (size_t i = 0; k[i]; ++i) {
         const unsigned char c = static_cast<unsigned char>(k[i]);
         // A capital after a small letter starts a word, and so does the last
@@ -136,7 +136,7 @@ HeadCaps headCaps(int head) {
     // are offered where all of those media print them.
     HeadCaps h;
     h.head = head;
-    for (const Choice &m : optionSpec(OptionId::Media).choices)
+    for (const Choice &m : optionInfo(OptionId::Media).choices)
         if (prints(head, m.code, true, false))
             h.media.push_back(&m);
     if (h.media.empty())
@@ -151,7 +151,7 @@ HeadCaps headCaps(int head) {
                          (!h.color || prints(head, m->code, false, true));
     h.defaultMedia = h.media.front()->code;
     for (const Choice *m : h.media)
-        if (m->code == optionSpec(OptionId::Media).defaultCode)
+        if (m->code == optionInfo(OptionId::Media).defaultCode)
             h.defaultMedia = m->code;
     h.defaultMonochrome = !h.color;
     // The widest page every offered combination takes.

@@ -245,24 +245,24 @@ bool driverCallback(pappl_system_t *, const char *driver_name, const char *, con
 
     ipp_t *a = ippNew();
     std::vector<const char *> composite;
-    for (const Choice &c : optionSpec(OptionId::Composite).choices)
+    for (const Choice &c : optionInfo(OptionId::Composite).choices)
         if (d->caps.composite[c.code ? 1 : 0])
             composite.push_back(c.keyword);
     ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (vendorNames[0] + "-supported").c_str(), int(composite.size()),
                   nullptr, composite.data());
-    const Choice *compDefault = choiceByCode(OptionId::Composite, optionSpec(OptionId::Composite).defaultCode);
+    const Choice *compDefault = choiceByCode(OptionId::Composite, optionInfo(OptionId::Composite).defaultCode);
     ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (vendorNames[0] + "-default").c_str(), nullptr,
                  d->caps.composite[0] ? compDefault->keyword : composite.front());
     std::vector<const char *> paper;
-    for (const Choice &c : optionSpec(OptionId::Paper).choices)
+    for (const Choice &c : optionInfo(OptionId::Paper).choices)
         paper.push_back(c.keyword);
     ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (vendorNames[1] + "-supported").c_str(), int(paper.size()),
                   nullptr, paper.data());
     ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, (vendorNames[1] + "-default").c_str(), nullptr,
-                 choiceByCode(OptionId::Paper, optionSpec(OptionId::Paper).defaultCode)->keyword);
+                 choiceByCode(OptionId::Paper, optionInfo(OptionId::Paper).defaultCode)->keyword);
     ippAddRange(a, IPP_TAG_PRINTER, (vendorNames[2] + "-supported").c_str(), 0, kMaxFormLength);
     ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, (vendorNames[2] + "-default").c_str(),
-                  optionSpec(OptionId::FormLength).defaultCode);
+                  optionInfo(OptionId::FormLength).defaultCode);
     *attrs = a;
     return true;
 }
@@ -339,23 +339,23 @@ bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
     if (st->cancelled)
         return true;
     const cups_page_header2_t &h = options->header;
-    PageSpec spec;
-    spec.width = int(h.cupsWidth);
-    spec.height = int(h.cupsHeight);
+    PageShape shape;
+    shape.width = int(h.cupsWidth);
+    shape.height = int(h.cupsHeight);
     if (h.cupsBitsPerPixel == 24 && h.cupsBytesPerLine == h.cupsWidth * 3)
-        spec.format = RowFormat::Rgb8;
+        shape.format = RowFormat::Rgb8;
     else if (h.cupsBitsPerPixel == 8 && h.cupsBytesPerLine == h.cupsWidth)
-        spec.format = RowFormat::Gray8;
+        shape.format = RowFormat::Gray8;
     else {
         st->failed = true;
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "page %u: %u bits per pixel is not an 8-bit gray or RGB raster", page,
                     h.cupsBitsPerPixel);
         return false;
     }
-    st->format = spec.format;
+    st->format = shape.format;
     st->rowBytes = h.cupsBytesPerLine;
-    st->height = spec.height;
-    if (st->job->beginPage(spec) != kOk)
+    st->height = shape.height;
+    if (st->job->beginPage(shape) != kOk)
         return kitFailed(job, st, "page start");
     return true;
 }

@@ -47,7 +47,7 @@ void usage(FILE *f) {
                "       qx316 dump IN.prn\n"
                "print options (a choice's keyword or its code):\n",
                f);
-    for (const qx316::OptionSpec &o : qx316::optionTable()) {
+    for (const qx316::OptionInfo &o : qx316::optionTable()) {
         std::string line = std::string("  --") + o.cliName;
         if (o.choices.empty()) {
             line += " N";
@@ -93,7 +93,7 @@ bool parseArgs(Tool &t, int argc, char **argv) {
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         bool done = false;
-        for (const qx316::OptionSpec &o : qx316::optionTable()) {
+        for (const qx316::OptionInfo &o : qx316::optionTable()) {
             // A flag that shares its option's name takes a choice when one follows.
             const bool choiceFollows = i + 1 < argc && qx316::findChoice(o.id, argv[i + 1]);
             if (o.flag && a == std::string("--") + o.flag && !(o.flag == std::string(o.cliName) && choiceFollows)) {

@@ -20,7 +20,7 @@ namespace {
 using qx316::Choice;
 using qx316::ModeInfo;
 using qx316::OptionId;
-using qx316::OptionSpec;
+using qx316::OptionInfo;
 using qx316::PrintOptions;
 
 constexpr int kDpi = 600;
@@ -49,7 +49,7 @@ struct PpdChoice {
 
 // An option as the PPD shows it.
 struct PpdOption {
-    const OptionSpec *entry;
+    const OptionInfo *entry;
     std::vector<PpdChoice> choices;
 };
 
@@ -79,7 +79,7 @@ std::string ppdText(const std::string &in) {
 }
 
 // PostScript that stores code in the option's field and sets the marker.
-std::string fieldCode(const OptionSpec &entry, int code) {
+std::string fieldCode(const OptionInfo &entry, int code) {
     return std::string("<</") + entry.rasterField + " " + std::to_string(code) + "/" + qx316::kRasterMarkerField +
            " " + std::to_string(qx316::kRasterMarkerValue) + ">>setpagedevice";
 }
@@ -131,7 +131,7 @@ struct Space {
 
 Space optionSpace() {
     Space s;
-    for (const OptionSpec &entry : qx316::optionTable()) {
+    for (const OptionInfo &entry : qx316::optionTable()) {
         if (entry.id == OptionId::Head)
             continue;
         std::vector<int> codes;
@@ -263,7 +263,7 @@ bool defaultCombination(const Grid &g, std::vector<int> &best) {
     const Space &s = *g.space;
     std::vector<int> want(s.ids.size());
     for (size_t d = 0; d < s.ids.size(); ++d) {
-        const int code = qx316::optionSpec(s.ids[d]).defaultCode;
+        const int code = qx316::optionInfo(s.ids[d]).defaultCode;
         const auto it = std::find(s.codes[d].begin(), s.codes[d].end(), code);
         want[d] = it == s.codes[d].end() ? 0 : int(it - s.codes[d].begin());
     }
@@ -286,14 +286,14 @@ bool defaultCombination(const Grid &g, std::vector<int> &best) {
 
 // ColorModel choices also set the raster the filter receives: 8-bit sRGB for
 // colour, 8-bit luminance (SW) for black only, chunky.
-std::string colorModelCode(const OptionSpec &entry, int code) {
+std::string colorModelCode(const OptionInfo &entry, int code) {
     const int colorSpace = code == 0 ? 19 /* CUPS_CSPACE_SRGB */ : 18 /* CUPS_CSPACE_SW */;
     return "<</cupsColorSpace " + std::to_string(colorSpace) + "/cupsColorOrder 0/cupsBitsPerColor 8/" +
            entry.rasterField + " " + std::to_string(code) + "/" + qx316::kRasterMarkerField + " " +
            std::to_string(qx316::kRasterMarkerValue) + ">>setpagedevice";
 }
 
-std::string choiceCode(const OptionSpec &entry, int code) {
+std::string choiceCode(const OptionInfo &entry, int code) {
     return entry.id == OptionId::ColorMode ? colorModelCode(entry, code) : fieldCode(entry, code);
 }
 
@@ -326,21 +326,21 @@ bool writeModel(std::ostream &out, const Space &s, const Choice &head) {
     defaultCombination(g, def);
     const PrintOptions context = g.options(def);
 
-    const OptionSpec &headSpec = qx316::optionSpec(OptionId::Head);
+    const OptionInfo &headInfo = qx316::optionInfo(OptionId::Head);
     out << "\n{\n";
     out << "  ModelName \"Model 316 print head " << head.code << "\"\n";
     out << "  PCFileName \"qx316-h" << head.code << ".ppd\"\n";
     // Widest raster line every offered combination accepts, in points.
     out << "  MaxSize " << (narrowest * 72 / kDpi) << " " << (qx316::kMaxFormLength * 72LL / kDpi) << "\n";
 
-    out << "  Option \"" << headSpec.keyword << "/" << ppdText(headSpec.name) << "\" PickOne AnySetup "
+    out << "  Option \"" << headInfo.keyword << "/" << ppdText(headInfo.name) << "\" PickOne AnySetup "
         << kFirstOrder << "\n";
     out << "    *Choice \"" << head.keyword << "/" << ppdText(head.label) << "\" \""
-        << fieldCode(headSpec, head.code) << "\"\n";
+        << fieldCode(headInfo, head.code) << "\"\n";
 
     int order = kFirstOrder;
     for (size_t d = 0; d < dims; ++d) {
-        const OptionSpec &entry = qx316::optionSpec(s.ids[d]);
+        const OptionInfo &entry = qx316::optionInfo(s.ids[d]);
         std::vector<PpdChoice> choices;
         for (size_t i = 0; i < s.codes[d].size(); ++i) {
             if (!offered[d][i])
@@ -372,7 +372,7 @@ bool writeModel(std::ostream &out, const Space &s, const Choice &head) {
         for (size_t d = 0; d < dims; ++d) {
             if (p[d] < 0)
                 continue;
-            line += (n++ ? " *" : "*") + std::string(qx316::optionSpec(s.ids[d]).keyword) + " " +
+            line += (n++ ? " *" : "*") + std::string(qx316::optionInfo(s.ids[d]).keyword) + " " +
                     keywordOf(s, d, p[d]);
         }
         if (n == 2)
@@ -396,7 +396,7 @@ int main(int argc, char **argv) {
 
     std::ostringstream models;
     int count = 0;
-    for (const Choice &head : qx316::optionSpec(OptionId::Head).choices) {
+    for (const Choice &head : qx316::optionInfo(OptionId::Head).choices) {
         if (writeModel(models, space, head))
             ++count;
         else
