@@ -162,8 +162,9 @@ int Job::produce(int line) {
     // library then need not search it for ink.
     for (int d = 0; d < mode_.inPlanes; ++d)
         rec_.planes[d].data = quant_->planeInked(d) ? quant_->packed(d).data() : nullptr;
-    if (const int r = call(OutputProduceTwo(&job_, &rec_, &list), ("line " + std::to_string(line)).c_str()))
-        return r;
+    // The words are built only for a failure: this runs for every inked line.
+    if (const int rc = OutputProduceTwo(&job_, &rec_, &list); rc != QXDRO_OK)
+        return call(rc, ("line " + std::to_string(line)).c_str());
     if (const int r = send(list))
         return r;
     if (const int r = call(OutputComplete(&job_), "completing a line"))
