@@ -1,4 +1,4 @@
-// Tests of the portable layer (Parts 6.1, 6.2): memory blocks through the
+// Tests of the portable layer: memory blocks through the
 // calloc/free seam, the system query, the version strings, and the byte
 // utilities on every alignment and overlap against plain byte-loop references.
 #include <gtest/gtest.h>
