@@ -3,6 +3,7 @@
 // locked for the duration of a call and unlocked before the call returns;
 // the fill lengths survive the unlock in `used`.
 #include "qxdro316_inner.h"
+#include "vs_internal.h"
 
 namespace {
 
@@ -10,7 +11,7 @@ namespace {
 void lockSlots(BCB *b) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
         if (!b->handle[s]) continue;
-        b->start[s] = static_cast<uint8_t *>(QXVSLockHNDL(b->handle[s]));
+        b->start[s] = static_cast<uint8_t *>(qxvs::lock(b->handle[s]));
         b->cur[s] = b->start[s] + b->used[s];
     }
 }
@@ -20,7 +21,7 @@ void unlockSlots(BCB *b) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
         if (!b->handle[s] || !b->start[s]) continue;
         b->used[s] = static_cast<int32_t>(b->cur[s] - b->start[s]);
-        QXVSUnlockHNDL(b->handle[s]);
+        qxvs::unlock(b->handle[s]);
         b->start[s] = nullptr;
         b->cur[s] = nullptr;
     }
@@ -31,7 +32,7 @@ void disposeSlots(BCB *b, bool onlyIfLocked, bool keepCur) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
         if (!b->handle[s]) continue;
         if (!onlyIfLocked || b->start[s]) {
-            QXVSUnlockHNDL(b->handle[s]);
+            qxvs::unlock(b->handle[s]);
             b->start[s] = nullptr;
             if (!keepCur) b->cur[s] = nullptr;
         }
@@ -44,10 +45,10 @@ void disposeChain(BCB *head, bool keepCur) {
     disposeSlots(head, !keepCur, keepCur);
     QXVSHandle h = head->nextHandle;
     while (h) {
-        BCB *b = static_cast<BCB *>(QXVSLockHNDL(h));
+        BCB *b = static_cast<BCB *>(qxvs::lock(h));
         disposeSlots(b, !keepCur, keepCur);
         QXVSHandle following = b->nextHandle;
-        QXVSUnlockHNDL(h);
+        qxvs::unlock(h);
         QXVSDisposeHNDL(&h);
         h = following;
     }
@@ -62,13 +63,13 @@ extern "C" {
 BCB *GetNextBCB_GMem(BCB *block, int32_t size, int16_t count) {
     block->nextHandle = QXVSNewHNDL(static_cast<int32_t>(sizeof(BCB)));
     if (!block->nextHandle) return nullptr;
-    BCB *n = static_cast<BCB *>(QXVSLockHNDL(block->nextHandle));
+    BCB *n = static_cast<BCB *>(qxvs::lock(block->nextHandle));
     block->next = n;
     int slots = count < 0 ? 0 : (count > QXDRO_BCB_SLOTS ? QXDRO_BCB_SLOTS : count);
     for (int s = 0; s < slots; ++s) {
         n->handle[s] = QXVSNewHNDL(size);
         if (!n->handle[s]) return nullptr;
-        n->start[s] = static_cast<uint8_t *>(QXVSLockHNDL(n->handle[s]));
+        n->start[s] = static_cast<uint8_t *>(qxvs::lock(n->handle[s]));
         n->cur[s] = n->start[s];
         n->used[s] = 0;
     }
@@ -104,7 +105,7 @@ BCB *GetAdrBCB(BCB *head, int32_t index, int16_t modulus) {
 void AllLockBCB_GMem(BCB *head) {
     lockSlots(head);
     for (BCB *b = head; b->nextHandle; b = b->next) {
-        b->next = static_cast<BCB *>(QXVSLockHNDL(b->nextHandle));
+        b->next = static_cast<BCB *>(qxvs::lock(b->nextHandle));
         lockSlots(b->next);
     }
 }
@@ -115,7 +116,7 @@ void AllUnlockBCB_GMem(BCB *head) {
     unlockSlots(head);
     for (BCB *prev = head, *b = head->next; b; prev = b, b = b->next) {
         unlockSlots(b);
-        QXVSUnlockHNDL(prev->nextHandle);
+        qxvs::unlock(prev->nextHandle);
     }
 }
 
@@ -127,7 +128,7 @@ void AllUnlockBCB(BCB *head) {
     for (BCB *b = head; b->nextHandle;) {
         BCB *n = b->next;
         if (n) unlockSlots(n);
-        QXVSUnlockHNDL(b->nextHandle);
+        qxvs::unlock(b->nextHandle);
         b->next = nullptr;
         if (!n || !n->handle[0]) return;
         b = n;
@@ -151,7 +152,7 @@ void freeTempBuf(OutputContext *ctx, int16_t dispose) {
             if (!t.handle[s]) continue;
             t.used[s] = static_cast<int32_t>(t.cur[s] - t.start[s]);
             if (t.start[s]) {
-                QXVSUnlockHNDL(t.handle[s]);
+                qxvs::unlock(t.handle[s]);
                 t.start[s] = nullptr;
                 t.cur[s] = nullptr;
             }

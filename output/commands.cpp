@@ -33,6 +33,16 @@ constexpr int kSetupCmd = 77;
 constexpr int kSetupCmdBytes = 6;
 constexpr int kEmptyRasterCmd = 72;
 
+// The template's empty raster-line command is the one the band buffers start with.
+constexpr bool holdsEmptyLineCommand() {
+    for (int i = 0; i < 3; ++i) {
+        if (CommandTemplate[kEmptyRasterCmd + i] != qxraster::kLineCommand[i]) return false;
+    }
+    return CommandTemplate[kEmptyRasterCmd + 3] == 0 && CommandTemplate[kEmptyRasterCmd + 4] == 0 &&
+           qxraster::kLineHeaderBytes == 5;
+}
+static_assert(holdsEmptyLineCommand());
+
 struct ColourSelect {
     int offset;
     int bytes;
@@ -70,7 +80,7 @@ int16_t blankTest(OutputContext *ctx, BCB **blocks) {
     for (int p = 0; p < ctx->outPlaneCount; ++p) {
         for (int j = 0; j < ctx->bcbSlots; ++j) {
             BCB *b = blocks[p];
-            const int32_t len = qxout::commandLength(b->start[j]);
+            const int32_t len = qxraster::line_length(b->start[j]);
             if (len == emptyBand || len == 0 || ctx->planeFlag[p] == 1) {
                 qxout::emptySlot(b, j);
             } else if (p == k) {
@@ -119,7 +129,6 @@ int writeBandCommands(OutputContext *ctx, int16_t s) {
 
 }  // namespace
 
-void qxout::writeEmptyRasterCommand(uint8_t *dst) { put(dst, kEmptyRasterCmd, qxout::kRasterHeaderBytes); }
 
 extern "C" {
 

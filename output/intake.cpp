@@ -1,7 +1,10 @@
 // Band intake: each raster line is analysed plane by plane and buffered,
 // coded, in the band buffer of every output plane. A band goes out as
 // printer commands when a line of a later band arrives.
+#include <cstring>
+
 #include "job_frame.h"
+#include "raster_internal.h"
 
 namespace {
 
@@ -33,7 +36,7 @@ bool lineInOrder(const OutputContext *ctx, const RasterLineRecord *line) {
 bool slotFits(const BCB *b, int slot, int32_t bytes, int32_t laterLines) {
     const int32_t need = bytes + laterLines;
     const int32_t used = static_cast<int32_t>(b->cur[slot] - b->start[slot]);
-    return need <= b->size - used && qxout::commandLength(b->start[slot]) + need <= qxout::kMaxCommandLength;
+    return need <= b->size - used && qxraster::line_length(b->start[slot]) + need <= qxraster::kLineLengthMax;
 }
 
 // The bytes plane p's line and the empty lines before it add to a slot.
@@ -119,12 +122,15 @@ int putJobHeader(OutputContext *ctx) {
     return qxout::appendListItem(ctx, head->handle[0], static_cast<int32_t>(head->cur[0] - head->start[0]));
 }
 
-// ---- A line without ink in the band being filled ----
+// ---- A line without ink: the band being filled, or the next after a blank band ----
 //
-// Written straight into the head block of each plane chain, buffer by
-// buffer: end-of-line bytes for the lines skipped since the last one and for
-// the line itself. Taken only when the job header is out, the line falls
-// into the band being filled and every band buffer has the room; then
+// Written straight into the head block of each plane chain: end-of-line
+// bytes for the lines skipped since the last one and for the line itself.
+// When the line opens the next band and the band it leaves holds no ink in
+// any plane, that band becomes one more pending skip and its buffers start
+// over with the new line: the state the general path reaches once the call
+// is completed, with nothing parked. Taken only when the job header is out,
+// the chains are single blocks and every band buffer has the room; then
 // nothing can fail and nothing else of the job changes but the list (empty).
 
 struct BlankTarget {
@@ -132,53 +138,99 @@ struct BlankTarget {
     int32_t bytes;
 };
 
-// The band buffers a blank line goes to and the bytes each takes, or 0 when
-// the line needs the general path.
-int blankTargets(OutputContext *ctx, BlankTarget *targets) {
-    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return 0;
-    if (ProcDispatcher(ctx) != qxout::kSameBand) return 0;
+struct BlankLine {
+    int targets = 0;
+    bool newBand = false;
+    BlankTarget target[2 * QXDRO_MAX_PLANES];
+};
+
+uint8_t *slotStart(const BCB *b) { return static_cast<uint8_t *>(qxvs::lock(b->handle[0])); }
+
+// Band intake completes a band with empty lines; the band holds no ink when
+// every plane's command then has one byte a line, or none, or the page end
+// marked the plane as filler only.
+bool leavesBlankBand(const OutputContext *ctx) {
+    int32_t lines[QXDRO_MAX_PLANES] = {};
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        const int32_t added = ctx->bandHeight - (ctx->planes[p].last.lineInBand + 1);
+        lines[p] = added;
+        const int q = pairedPlane(ctx, p);
+        if (q >= 0) lines[q] = added;
+    }
+    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+        const BCB &b = ctx->planes[p].bcb;
+        if (ctx->planeFlag[p] == 1) continue;
+        if (!b.handle[0]) return false;
+        const int32_t length = qxraster::line_length(slotStart(&b)) + lines[p];
+        if (length != 0 && length != ctx->bandHeight) return false;
+    }
+    return true;
+}
+
+// The band buffers a blank line goes to and the bytes each takes; no targets
+// when the line needs the general path.
+void blankTargets(OutputContext *ctx, BlankLine *blank) {
+    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return;
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        if (ctx->planes[p].cur.blank != 1) return;
+    }
+    const PlaneRecord &base = ctx->planes[ctx->basePlane];
+    if (base.cur.bandIndex != base.last.bandIndex) {
+        if (base.last.lineInBand == -1 || base.cur.bandIndex != base.last.bandIndex + 1) return;
+        if (!leavesBlankBand(ctx)) return;
+        blank->newBand = true;
+    }
     int n = 0;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         const PlaneRecord &plane = ctx->planes[p];
-        if (plane.cur.blank != 1) return 0;
-        const int32_t first = plane.last.lineInBand + 1;
+        const int32_t first = blank->newBand ? 0 : plane.last.lineInBand + 1;
         const int32_t emptyLines = plane.cur.lineInBand > first ? plane.cur.lineInBand - first : 0;
         const int32_t later = ctx->bandHeight - 1 - plane.cur.lineInBand;
+        const int32_t bytes = emptyLines + 1;
         const int q = pairedPlane(ctx, p);
         const int pair[2] = {p, q};
         for (int k : pair) {
             if (k < 0) continue;
             BCB *b = &ctx->planes[k].bcb;
-            const int32_t bytes = emptyLines + 1;
+            if (!b->handle[0]) return;
+            const int32_t used = blank->newBand ? qxraster::kLineHeaderBytes : b->used[0];
+            const int32_t length = blank->newBand ? 0 : qxraster::line_length(slotStart(b));
             const int32_t need = bytes + later;
-            if (!b->handle[0] || need > b->size - b->used[0]) return 0;
-            const uint8_t *start = static_cast<const uint8_t *>(QXVSLockHNDL(b->handle[0]));
-            const int32_t length = qxout::commandLength(start);
-            QXVSUnlockHNDL(b->handle[0]);
-            if (length + need > qxout::kMaxCommandLength) return 0;
-            targets[n++] = {b, bytes};
+            if (need > b->size - used || length + need > qxraster::kLineLengthMax) return;
+            blank->target[n++] = {b, bytes};
         }
     }
-    return n;
+    blank->targets = n;
 }
 
-void writeBlankLine(OutputContext *ctx, const BlankTarget *targets, int n, QXVSHandle *listOut) {
-    for (int i = 0; i < n; ++i) {
-        BCB *b = targets[i].block;
-        uint8_t *start = static_cast<uint8_t *>(QXVSLockHNDL(b->handle[0]));
-        uint8_t *at = start + b->used[0];
-        for (int32_t j = 0; j < targets[i].bytes; ++j) at[j] = qxout::kEndOfLine;
-        b->used[0] += targets[i].bytes;
-        addlength(targets[i].bytes, start);
-        QXVSUnlockHNDL(b->handle[0]);
+void writeBlankLine(OutputContext *ctx, const BlankLine &blank, QXVSHandle *listOut) {
+    if (blank.newBand) {
+        for (int p = 0; p < ctx->outPlaneCount; ++p) {
+            BCB &b = ctx->planes[p].bcb;
+            qxraster::set_line_length(slotStart(&b), 0);
+            b.used[0] = qxraster::kLineHeaderBytes;
+            ctx->planeFlag[p] = 0;
+        }
+        ++ctx->pendingSkip;
     }
+    for (int i = 0; i < blank.targets; ++i) {
+        BCB *b = blank.target[i].block;
+        const int32_t bytes = blank.target[i].bytes;
+        uint8_t *start = slotStart(b);
+        uint8_t *at = start + b->used[0];
+        if (bytes == 1)
+            *at = qxraster::kEndOfLine;
+        else
+            std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(bytes));
+        b->used[0] += bytes;
+        qxraster::add_line_length(start, bytes);
+    }
+    // Completion then only commits the line.
     ctx->completeMode = qxout::kSameBand;
-    OutputList *list = static_cast<OutputList *>(QXVSLockHNDL(ctx->listHandle));
+    auto *list = static_cast<OutputList *>(qxvs::lock(ctx->listHandle));
     list->count = 0;
-    list->items = static_cast<ListItem *>(QXVSLockHNDL(ctx->itemsHandle));
+    list->items = static_cast<ListItem *>(qxvs::lock(ctx->itemsHandle));
     list->itemsHandle = ctx->itemsHandle;
-    QXVSUnlockHNDL(ctx->itemsHandle);
-    QXVSUnlockHNDL(ctx->listHandle);
     *listOut = ctx->listHandle;
 }
 
@@ -212,9 +264,10 @@ int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut
         before.restore(ctx);
         return r;
     }
-    BlankTarget targets[2 * QXDRO_MAX_PLANES];
-    if (const int n = blankTargets(ctx, targets)) {
-        writeBlankLine(ctx, targets, n, listOut);
+    BlankLine blank;
+    blankTargets(ctx, &blank);
+    if (blank.targets > 0) {
+        writeBlankLine(ctx, blank, listOut);
         return 0;
     }
     qxout::JobUndo undo(ctx, listMayGrow(ctx));
@@ -251,7 +304,13 @@ int GetImageInfo(OutputContext *ctx, const RasterLineRecord *line) {
         const PlaneRaster &raster = line->planes[p];
         const int q = pairedPlane(ctx, p);
         if (raster.data && raster.width != raster.leftOffset) {
-            const int verdict = isNullColor(&raster, plane.pixelShift, &plane.cur.left, &plane.cur.right);
+            // A span that starts before the line, or a depth other than 1, 2, 4
+            // or 8 bits, names no bytes that can be read.
+            const bool readable = raster.leftOffset >= 0 && plane.pixelShift >= 0 && plane.pixelShift <= 3;
+            const int verdict = readable ? qxraster::line_ink_span(raster.data, raster.width, raster.leftOffset,
+                                                                   raster.rightMargin, plane.pixelShift,
+                                                                   &plane.cur.left, &plane.cur.right)
+                                         : -1;
             if (verdict < 0) return QXDRO_ERR_MODE;
             plane.cur.blank = static_cast<int16_t>(verdict);
         } else {

@@ -6,14 +6,6 @@
 
 namespace qxout {
 
-int pairedPlane(const OutputContext *ctx, int plane) {
-    if (ctx->planes[plane].tglType != 4) return -1;
-    int q = -1;
-    if (ctx->planeMode == 7) q = plane + 3;
-    if (ctx->planeMode == 9) q = plane + 4;
-    return q >= 0 && q < ctx->outPlaneCount ? q : -1;
-}
-
 int appendListItem(OutputContext *ctx, QXVSHandle data, int32_t length) {
     OutputList *list = ctx->list;
     if (list->count >= QXDRO_LIST_ITEMS) return QXDRO_ERR_MODE;
@@ -33,16 +25,16 @@ void emptyRing(OutputContext *ctx, BCB *head) {
 }
 
 void openList(OutputContext *ctx) {
-    ctx->list = static_cast<OutputList *>(QXVSLockHNDL(ctx->listHandle));
+    ctx->list = static_cast<OutputList *>(qxvs::lock(ctx->listHandle));
     AllLockBCB_GMem(&ctx->cmdBcb);
-    ctx->list->items = static_cast<ListItem *>(QXVSLockHNDL(ctx->itemsHandle));
+    ctx->list->items = static_cast<ListItem *>(qxvs::lock(ctx->itemsHandle));
     ctx->list->count = 0;
 }
 
 void closeList(OutputContext *ctx) {
-    QXVSUnlockHNDL(ctx->itemsHandle);
+    qxvs::unlock(ctx->itemsHandle);
     AllUnlockBCB_GMem(&ctx->cmdBcb);
-    QXVSUnlockHNDL(ctx->listHandle);
+    qxvs::unlock(ctx->listHandle);
     ctx->list = nullptr;
 }
 
@@ -67,10 +59,10 @@ void saveFill(BCB &b, int32_t *used, uint8_t (*length)[2]) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
         used[s] = b.used[s];
         if (!b.handle[s]) continue;
-        const uint8_t *start = static_cast<const uint8_t *>(QXVSLockHNDL(b.handle[s]));
+        const uint8_t *start = static_cast<const uint8_t *>(qxvs::lock(b.handle[s]));
         length[s][0] = start[3];
         length[s][1] = start[4];
-        QXVSUnlockHNDL(b.handle[s]);
+        qxvs::unlock(b.handle[s]);
     }
 }
 
@@ -78,10 +70,10 @@ void restoreFill(BCB &b, const int32_t *used, const uint8_t (*length)[2]) {
     for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
         b.used[s] = used[s];
         if (!b.handle[s]) continue;
-        uint8_t *start = static_cast<uint8_t *>(QXVSLockHNDL(b.handle[s]));
+        uint8_t *start = static_cast<uint8_t *>(qxvs::lock(b.handle[s]));
         start[3] = length[s][0];
         start[4] = length[s][1];
-        QXVSUnlockHNDL(b.handle[s]);
+        qxvs::unlock(b.handle[s]);
     }
 }
 
@@ -116,15 +108,15 @@ JobUndo::JobUndo(OutputContext *ctx, bool listMayGrow)
     }
     std::memcpy(lineCounter_, ctx->lineCounter, sizeof lineCounter_);
     std::memcpy(planeFlag_, ctx->planeFlag, sizeof planeFlag_);
-    list_ = *static_cast<const OutputList *>(QXVSLockHNDL(ctx->listHandle));
-    QXVSUnlockHNDL(ctx->listHandle);
+    list_ = *static_cast<const OutputList *>(qxvs::lock(ctx->listHandle));
+    qxvs::unlock(ctx->listHandle);
     if (listMayGrow_) {
-        std::memcpy(items_, QXVSLockHNDL(ctx->itemsHandle), sizeof items_);
-        QXVSUnlockHNDL(ctx->itemsHandle);
+        std::memcpy(items_, qxvs::lock(ctx->itemsHandle), sizeof items_);
+        qxvs::unlock(ctx->itemsHandle);
     }
     for (const BCB *b = &ctx->cmdBcb; b; ++cmdBlocks_) {
         if (cmdBlocks_ < kSavedCmdBlocks) cmdUsed_[cmdBlocks_] = b->used[0];
-        b = b->nextHandle ? static_cast<const BCB *>(QXVSLockHNDL(b->nextHandle)) : nullptr;
+        b = b->nextHandle ? static_cast<const BCB *>(qxvs::lock(b->nextHandle)) : nullptr;
     }
 }
 
@@ -132,7 +124,7 @@ void JobUndo::restore() {
     BCB *b = &ctx_->cmdBcb;
     b->used[0] = cmdUsed_[0];
     for (int i = 1; i < cmdBlocks_; ++i) {
-        b = static_cast<BCB *>(QXVSLockHNDL(b->nextHandle));
+        b = static_cast<BCB *>(qxvs::lock(b->nextHandle));
         if (i < kSavedCmdBlocks) b->used[0] = cmdUsed_[i];
     }
     releaseBlocksAfter(b);
@@ -152,11 +144,11 @@ void JobUndo::restore() {
     std::memcpy(ctx_->lineCounter, lineCounter_, sizeof lineCounter_);
     std::memcpy(ctx_->planeFlag, planeFlag_, sizeof planeFlag_);
     ctx_->list = nullptr;
-    *static_cast<OutputList *>(QXVSLockHNDL(ctx_->listHandle)) = list_;
-    QXVSUnlockHNDL(ctx_->listHandle);
+    *static_cast<OutputList *>(qxvs::lock(ctx_->listHandle)) = list_;
+    qxvs::unlock(ctx_->listHandle);
     if (listMayGrow_) {
-        std::memcpy(QXVSLockHNDL(ctx_->itemsHandle), items_, sizeof items_);
-        QXVSUnlockHNDL(ctx_->itemsHandle);
+        std::memcpy(qxvs::lock(ctx_->itemsHandle), items_, sizeof items_);
+        qxvs::unlock(ctx_->itemsHandle);
     }
 }
 

@@ -18,10 +18,10 @@ bool makeCommandHead(BCB *cmd) {
     cmd->size = QXDRO_CMD_BLOCK_SIZE;
     cmd->handle[0] = QXVSNewHNDL(QXDRO_CMD_BLOCK_SIZE);
     if (!cmd->handle[0]) return false;
-    cmd->start[0] = static_cast<uint8_t *>(QXVSLockHNDL(cmd->handle[0]));
+    cmd->start[0] = static_cast<uint8_t *>(qxvs::lock(cmd->handle[0]));
     cmd->cur[0] = cmd->start[0];
     cmd->used[0] = 0;
-    QXVSUnlockHNDL(cmd->handle[0]);
+    qxvs::unlock(cmd->handle[0]);
     cmd->start[0] = nullptr;
     cmd->cur[0] = nullptr;
     return true;
@@ -45,15 +45,15 @@ int OutputOpen(QXVSHandle *h) {
     *h = nullptr;
     QXVSHandle job = QXVSNewHNDL(static_cast<int32_t>(sizeof(OutputContext)));
     if (!job) return QXDRO_ERR_OPEN;
-    OutputContext *ctx = static_cast<OutputContext *>(QXVSLockHNDL(job));
+    OutputContext *ctx = static_cast<OutputContext *>(qxvs::lock(job));
     if (!buildJob(ctx)) {
         releaseJob(ctx);
-        QXVSUnlockHNDL(job);
+        qxvs::unlock(job);
         QXVSDisposeHNDL(&job);
         return QXDRO_ERR_OPEN;
     }
     *h = job;
-    QXVSUnlockHNDL(job);
+    qxvs::unlock(job);
     return QXDRO_OPENED;
 }
 

@@ -3,6 +3,7 @@
 // pattern type asks), and the end-of-line byte; the raster-line command's
 // length follows every byte.
 #include "output_internal.h"
+#include "raster_internal.h"
 
 namespace {
 
@@ -14,12 +15,12 @@ struct WorkBlock {
 
     bool obtain(int32_t size) {
         handle = QXVSNewHNDL(size);
-        bytes = static_cast<uint8_t *>(QXVSLockHNDL(handle));
+        bytes = static_cast<uint8_t *>(qxvs::lock(handle));
         return handle != nullptr;
     }
     void release() {
         if (!handle) return;
-        QXVSUnlockHNDL(handle);
+        qxvs::unlock(handle);
         QXVSDisposeHNDL(&handle);
         bytes = nullptr;
     }
@@ -34,17 +35,19 @@ int qxout::codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes) {
     const bool doubled = doubledType(tglType);
     const int32_t m = doubled ? 2 * n : n;
     const int32_t skip = doubled ? 2 * cur.left : cur.left;
-    if (cur.left < 0 || n < 1 || n > kMaxLineBytes || m > kMaxLineBytes || skip > kMaxLineBytes)
+    using qxraster::kLineBytesMax;
+    if (cur.left < 0 || n < 1 || n > kLineBytesMax || m > kLineBytesMax || skip > kLineBytesMax)
         return QXDRO_ERR_MODE;
-    const int32_t packed = m + 1 + (m - 1) / 126;  // PackBits worst case
-    if (packed > kMaxLineBytes) return QXDRO_ERR_MODE;
-    const int32_t zeroRuns = skip > 0 ? 2 * ((skip + 127) / 128) : 0;
+    const int32_t packed = qxraster::packbits_bound(m);
+    if (packed > kLineBytesMax) return QXDRO_ERR_MODE;
+    const int32_t zeroRuns = skip > 0 ? qxraster::zero_run_bytes(skip) : 0;
     *bytes = zeroRuns + packed + 1;
     return 0;
 }
 
 // Precondition (checked by band intake): every target slot has room for the
-// line's coded bound and the line can be coded in 16-bit counts.
+// line's coded bound. A span that cannot be coded in 16-bit counts is refused
+// (-148) before anything is written.
 extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx,
                                  BCB **targets) {
     const int slot = lineSlot(ctx, cur->lineInBand);
@@ -54,6 +57,8 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
         for (int i = 0; i < count; ++i) qxout::appendEmptyLine(t[i], slot);
         return 0;
     }
+    int32_t bound = 0;
+    if (int r = qxout::codedLineBound(*cur, tglType, &bound)) return r;
 
     const int32_t n = cur->right - cur->left + 1;
     const bool doubled = doubledType(tglType);
@@ -63,7 +68,7 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
     // Zero runs go beyond the write position; they count only once the line is complete.
     int k = 0;
     if (cur->left > 0) {
-        k = LeftPack(t[0]->cur[slot], skip);
+        k = qxraster::pack_zero_run(t[0]->cur[slot], skip);
         if (t[1]) QXVSCopyData(t[0]->cur[slot], t[1]->cur[slot], k);
     }
 
@@ -80,17 +85,17 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
             return QXDRO_ERR_MEMORY;
         }
         uint8_t *planes[2] = {work.bytes, t[1] ? work.bytes + part : nullptr};
-        m = SelectRandomIndex(planes, span, static_cast<int16_t>(n), static_cast<int16_t>(tglType), ctx);
+        m = qxraster::expand_levels(tglType, planes[0], planes[1], span, n, &ctx->randSeed);
         source[0] = planes[0];
         source[1] = planes[1];
     }
 
     for (int i = 0; i < count; ++i) {
         uint8_t *at = t[i]->cur[slot];
-        const int p = packbits(at + k, source[i], m);
-        at[k + p] = qxout::kEndOfLine;
+        const int p = qxraster::pack_line(at + k, source[i], m);
+        at[k + p] = qxraster::kEndOfLine;
         t[i]->cur[slot] = at + k + p + 1;
-        addlength(k + p + 1, t[i]->start[slot]);
+        qxraster::add_line_length(t[i]->start[slot], k + p + 1);
     }
     work.release();
     return 0;

@@ -4,51 +4,48 @@
 
 #include "job_names.h"
 #include "qxdro316_inner.h"
+#include "line_command.h"
+#include "vs_internal.h"
 
 namespace qxout {
 
-constexpr int kRasterHeaderBytes = 5;   // ESC ( F and the 16-bit length
-constexpr uint8_t kEndOfLine = 0x80;
-constexpr int kMaxLineBytes = 32767;    // byte counts of one line are int16
-constexpr int kMaxCommandLength = 65535;
 constexpr int kSkipMax = 32767;         // bands one skip command can hold
 constexpr int kSkipsPerCmdBlock = 583;  // 583 x 7 bytes + a colour select fit 4,096 bytes
 
 // The job behind the caller's variable; null for a null address or handle.
 inline OutputContext *lockJob(QXVSHandle *h) {
     if (!h || !*h) return nullptr;
-    return static_cast<OutputContext *>(QXVSLockHNDL(*h));
+    return static_cast<OutputContext *>(qxvs::lock(*h));
 }
 
-inline void unlockJob(QXVSHandle *h) { QXVSUnlockHNDL(*h); }
+inline void unlockJob(QXVSHandle *h) { qxvs::unlock(*h); }
 
 inline bool refused(int statusResult) { return statusResult < 0; }
 
 // The output plane an input plane also feeds (pattern type 4 in the modes
 // with paired planes), or -1.
-int pairedPlane(const OutputContext *ctx, int plane);
+inline int pairedPlane(const OutputContext *ctx, int plane) {
+    if (ctx->planes[plane].tglType != 4) return -1;
+    int q = -1;
+    if (ctx->planeMode == 7) q = plane + 3;
+    if (ctx->planeMode == 9) q = plane + 4;
+    return q >= 0 && q < ctx->outPlaneCount ? q : -1;
+}
 
 // Appends a chunk to the list being filled; -148 when the item array is full.
 int appendListItem(OutputContext *ctx, QXVSHandle data, int32_t length);
 
-// Length field of the raster-line command at the start of a slot.
-inline int32_t commandLength(const uint8_t *slotStart) { return slotStart[3] | (slotStart[4] << 8); }
-
 // Back to the empty raster-line command: header kept, length 0.
 inline void emptySlot(BCB *b, int slot) {
-    b->start[slot][3] = 0;
-    b->start[slot][4] = 0;
-    b->cur[slot] = b->start[slot] + kRasterHeaderBytes;
+    qxraster::set_line_length(b->start[slot], 0);
+    b->cur[slot] = b->start[slot] + qxraster::kLineHeaderBytes;
 }
 
 // One line without ink: the end-of-line byte alone.
 inline void appendEmptyLine(BCB *b, int slot) {
-    *b->cur[slot]++ = kEndOfLine;
-    addlength(1, b->start[slot]);
+    *b->cur[slot]++ = qxraster::kEndOfLine;
+    qxraster::add_line_length(b->start[slot], 1);
 }
-
-// Writes the empty raster-line command (5 bytes) at dst.
-void writeEmptyRasterCommand(uint8_t *dst);
 
 // Releases the blocks linked after `last` in a chain, buffers included.
 void releaseBlocksAfter(BCB *last);

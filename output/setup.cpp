@@ -20,9 +20,9 @@ int16_t shiftForDepth(int bitsPerPixel) {
 }
 
 bool jobIsBanner(const OutputContext *ctx) {
-    const StatusRecord *st = static_cast<const StatusRecord *>(QXVSLockHNDL(ctx->statusHandle));
+    const StatusRecord *st = static_cast<const StatusRecord *>(qxvs::lock(ctx->statusHandle));
     const bool banner = st && st->bannerFlag != 0;
-    QXVSUnlockHNDL(ctx->statusHandle);
+    qxvs::unlock(ctx->statusHandle);
     return banner;
 }
 
@@ -60,9 +60,9 @@ bool buildBandBuffers(BCB *b, int slots) {
     for (int s = 0; s < slots; ++s) {
         b->handle[s] = QXVSNewHNDL(b->size);
         if (!b->handle[s]) return false;
-        b->start[s] = static_cast<uint8_t *>(QXVSLockHNDL(b->handle[s]));
-        qxout::writeEmptyRasterCommand(b->start[s]);
-        b->cur[s] = b->start[s] + qxout::kRasterHeaderBytes;
+        b->start[s] = static_cast<uint8_t *>(qxvs::lock(b->handle[s]));
+        qxraster::write_empty_line_command(b->start[s]);
+        b->cur[s] = b->start[s] + qxraster::kLineHeaderBytes;
     }
     return true;
 }

@@ -73,12 +73,12 @@ inline int32_t find_run_end(const uint8_t *src, int32_t i, int32_t n, uint8_t v)
 // (found a vector at a time) come in runs of one or two; while the open
 // literal has room for them all they join it in one copy, and only near a
 // literal's end are they taken one run at a time.
-// Precondition: 1 <= n <= 32767, dst has n + 1 + (n - 1) / 126 bytes.
+// Precondition: 1 <= n <= 32767, dst has packbits_bound(n) bytes.
 template <int Level>
 int pack_core(uint8_t *dst, const uint8_t *src, int n)
 {
     uint8_t *out = dst;
-    uint8_t *const outEnd = dst + n + 1 + (n - 1) / 126;
+    uint8_t *const outEnd = dst + packbits_bound(n);
     uint8_t *lit = nullptr;  // control byte of the open literal, if any
     int i = 0;               // always the first byte of a run
     int triple = -1;         // next run of 3 or more at or after i (n: none); stale while < i
@@ -190,7 +190,7 @@ int pack_zero_run(uint8_t *dst, int n)
 
 }  // namespace qxraster
 
-// Never reads past src + count, never writes past dst + count + 1 + (count - 1) / 126.
+// Never reads past src + count, never writes past dst + packbits_bound(count).
 // The result is the true output length (at most 33028), never a negative wrap.
 extern "C" int packbits(uint8_t *dst, const uint8_t *src, int count)
 {
@@ -211,11 +211,5 @@ extern "C" int LeftPack(uint8_t *dst, int n)
     return qxraster::pack_zero_run(dst, left);
 }
 
-// The raster-line command keeps its byte count little-endian in bytes 3 and 4.
-extern "C" void addlength(int amount, uint8_t *header)
-{
-    const uint32_t value = static_cast<uint32_t>(header[3]) | (static_cast<uint32_t>(header[4]) << 8);
-    const uint32_t sum = (value + static_cast<uint32_t>(amount)) & 0xFFFFu;
-    header[3] = static_cast<uint8_t>(sum & 0xFFu);
-    header[4] = static_cast<uint8_t>(sum >> 8);
-}
+// The raster-line command's byte count, modulo 2^16 as its field holds it.
+extern "C" void addlength(int amount, uint8_t *header) { qxraster::add_line_length(header, amount); }

@@ -10,23 +10,44 @@
 
 #include <cstdint>
 
+#include "line_command.h"
+#include "simd_scan.h"
+
 namespace qxraster {
 
 enum SimdLevel : int { kPlain = 0, kSse2 = 1, kAvx2 = 2 };
 
 // The best level this processor and OS run. No state of its own: it reads
-// what the runtime's processor probe found at load time.
-int simd_level();
+// what the runtime's processor probe, a constructor run when the library is
+// loaded, found.
+inline int simd_level()
+{
+    if (__builtin_cpu_supports("avx2"))
+        return kAvx2;
+    if (__builtin_cpu_supports("sse2"))
+        return kSse2;
+    return kPlain;
+}
 
 // First non-zero byte of data[lo..hi], or hi + 1 when there is none.
 // Precondition: data[lo..hi] readable when lo <= hi.
 int32_t first_nonzero(const uint8_t *data, int32_t lo, int32_t hi);
-int32_t first_nonzero_at(int level, const uint8_t *data, int32_t lo, int32_t hi);
+inline int32_t first_nonzero_at(int level, const uint8_t *data, int32_t lo, int32_t hi)
+{
+    if (level >= kAvx2)
+        return first_nonzero_avx2(data, lo, hi);
+    return level == kSse2 ? first_nonzero_sse2(data, lo, hi) : first_nonzero_plain(data, lo, hi);
+}
 
 // Last non-zero byte of data[lo..hi], or lo - 1 when there is none.
 // Precondition: data[lo..hi] readable when lo <= hi.
 int32_t last_nonzero(const uint8_t *data, int32_t lo, int32_t hi);
-int32_t last_nonzero_at(int level, const uint8_t *data, int32_t lo, int32_t hi);
+inline int32_t last_nonzero_at(int level, const uint8_t *data, int32_t lo, int32_t hi)
+{
+    if (level >= kAvx2)
+        return last_nonzero_avx2(data, lo, hi);
+    return level == kSse2 ? last_nonzero_sse2(data, lo, hi) : last_nonzero_plain(data, lo, hi);
+}
 
 // The blank-edge verdict of one plane line in a single pass over its bytes:
 // 1 blank, 0 inked, -1 bad span; *left, *right as isNullColor gives them.
@@ -36,7 +57,7 @@ int line_ink_span(const uint8_t *data, int32_t width, int32_t leftOffset, int32_
                   int32_t *left, int32_t *right);
 
 // PackBits item stream of src[0..n), the same bytes packbits writes.
-// Precondition: 1 <= n <= 32767, dst has n + 1 + (n - 1) / 126 bytes.
+// Precondition: 1 <= n <= 32767, dst has packbits_bound(n) bytes.
 int pack_line(uint8_t *dst, const uint8_t *src, int n);
 int pack_line_at(int level, uint8_t *dst, const uint8_t *src, int n);
 

@@ -18,18 +18,6 @@
 
 namespace qxraster {
 
-int simd_level()
-{
-    // The runtime's constructor has probed the processor already; the call
-    // only returns early. It reads and writes nothing of this library.
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2"))
-        return kAvx2;
-    if (__builtin_cpu_supports("sse2"))
-        return kSse2;
-    return kPlain;
-}
-
 namespace {
 
 constexpr int kWord = static_cast<int>(sizeof(Word));
@@ -270,20 +258,64 @@ QX_SSE2 int32_t run_end_sse2(const uint8_t *src, int32_t i, int32_t n, uint8_t v
 
 // ---- AVX2: 32 bytes at a time, 128 per step over blank stretches --------------
 
+// Ranges of 128 bytes or more are tested 128 bytes a step, the last step
+// overlapping bytes already found zero, so that a blank line costs one test
+// per 128 bytes and no byte-by-byte tail; only the step that finds ink is
+// looked into 32 bytes at a time.
+namespace {
+
+QX_AVX2 inline bool any128(const uint8_t *p)
+{
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(load32(p), load32(p + 32)),
+                                        _mm256_or_si256(load32(p + 64), load32(p + 96)));
+    return !_mm256_testz_si256(any, any);
+}
+
+QX_AVX2 inline uint32_t nonzero32(const uint8_t *p)
+{
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(load32(p), _mm256_setzero_si256())));
+}
+
+// First non-zero byte of the 128 at p, which holds one.
+QX_AVX2 inline int32_t first_in128(const uint8_t *p)
+{
+    int32_t k = 0;
+    uint32_t m = nonzero32(p);
+    while (m == 0) {
+        k += 32;
+        m = nonzero32(p + k);
+    }
+    return k + std::countr_zero(m);
+}
+
+// Last non-zero byte of the 128 at p, which holds one.
+QX_AVX2 inline int32_t last_in128(const uint8_t *p)
+{
+    int32_t k = 96;
+    uint32_t m = nonzero32(p + k);
+    while (m == 0) {
+        k -= 32;
+        m = nonzero32(p + k);
+    }
+    return k + 31 - std::countl_zero(m);
+}
+
+}  // namespace
+
 QX_AVX2 int32_t first_nonzero_avx2(const uint8_t *data, int32_t lo, int32_t hi)
 {
     int32_t i = lo;
     const int32_t end = hi + 1;
-    while (end - i >= 128) {
-        const __m256i any = _mm256_or_si256(_mm256_or_si256(load32(data + i), load32(data + i + 32)),
-                                            _mm256_or_si256(load32(data + i + 64), load32(data + i + 96)));
-        if (!_mm256_testz_si256(any, any))
-            break;
-        i += 128;
+    if (end - i >= 128) {
+        for (; end - i > 128; i += 128) {
+            if (any128(data + i))
+                return i + first_in128(data + i);
+        }
+        const int32_t at = end - 128;  // bytes before i in this step are zero
+        return any128(data + at) ? at + first_in128(data + at) : end;
     }
     for (; end - i >= 32; i += 32) {
-        const __m256i w = load32(data + i);
-        const uint32_t m = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(w, _mm256_setzero_si256())));
+        const uint32_t m = nonzero32(data + i);
         if (m != 0)
             return i + std::countr_zero(m);
     }
@@ -293,17 +325,16 @@ QX_AVX2 int32_t first_nonzero_avx2(const uint8_t *data, int32_t lo, int32_t hi)
 QX_AVX2 int32_t last_nonzero_avx2(const uint8_t *data, int32_t lo, int32_t hi)
 {
     int32_t end = hi + 1;
-    while (end - lo >= 128) {
-        const uint8_t *p = data + end - 128;
-        const __m256i any = _mm256_or_si256(_mm256_or_si256(load32(p), load32(p + 32)),
-                                            _mm256_or_si256(load32(p + 64), load32(p + 96)));
-        if (!_mm256_testz_si256(any, any))
-            break;
-        end -= 128;
+    if (end - lo >= 128) {
+        for (; end - lo > 128; end -= 128) {
+            if (any128(data + end - 128))
+                return end - 128 + last_in128(data + end - 128);
+        }
+        // bytes from end on in this step are zero
+        return any128(data + lo) ? lo + last_in128(data + lo) : lo - 1;
     }
     for (; end - lo >= 32; end -= 32) {
-        const __m256i w = load32(data + end - 32);
-        const uint32_t m = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(w, _mm256_setzero_si256())));
+        const uint32_t m = nonzero32(data + end - 32);
         if (m != 0)
             return end - 32 + (31 - std::countl_zero(m));
     }
@@ -335,24 +366,6 @@ QX_AVX2 int32_t run_end_avx2(const uint8_t *src, int32_t i, int32_t n, uint8_t v
 }
 
 // ---- Chosen per call --------------------------------------------------------------
-
-int32_t first_nonzero_at(int level, const uint8_t *data, int32_t lo, int32_t hi)
-{
-    if (level >= kAvx2)
-        return first_nonzero_avx2(data, lo, hi);
-    if (level == kSse2)
-        return first_nonzero_sse2(data, lo, hi);
-    return first_nonzero_plain(data, lo, hi);
-}
-
-int32_t last_nonzero_at(int level, const uint8_t *data, int32_t lo, int32_t hi)
-{
-    if (level >= kAvx2)
-        return last_nonzero_avx2(data, lo, hi);
-    if (level == kSse2)
-        return last_nonzero_sse2(data, lo, hi);
-    return last_nonzero_plain(data, lo, hi);
-}
 
 int32_t first_nonzero(const uint8_t *data, int32_t lo, int32_t hi)
 {

@@ -2,6 +2,7 @@
 // the handle variable of the job's StatusRecord; a null address or a null
 // handle is a missing record (-1).
 #include "qxdro316_inner.h"
+#include "vs_internal.h"
 #include "status_index.h"
 
 #include <cstddef>
@@ -13,7 +14,7 @@ constexpr int kMissing = -1;
 // Locked record behind *handleVar, or null when it is missing.
 StatusRecord *lockRecord(QXVSHandle *handleVar) {
     if (handleVar == nullptr || *handleVar == nullptr) return nullptr;
-    return static_cast<StatusRecord *>(QXVSLockHNDL(*handleVar));
+    return static_cast<StatusRecord *>(qxvs::lock(*handleVar));
 }
 
 struct Scan {
@@ -30,32 +31,16 @@ Scan scan(const StatusRecord *rec, int operation) {
 
 }  // namespace
 
-const int16_t *qxstatus::allowedTransition(QXVSHandle *statusHandle, Operation op) {
-    if (op < 0 || op >= kOperationCount) return nullptr;
-    const StatusRecord *rec = lockRecord(statusHandle);
-    if (rec == nullptr) return nullptr;
-    const int16_t *row = decisiveRow(rec->bannerFlag, op, rec->state);
-    QXVSUnlockHNDL(*statusHandle);
-    // Only a matching row allows (result 0); end rows refuse.
-    return row[0] != -1 && row[2] >= 0 ? row : nullptr;
-}
-
-void qxstatus::moveOn(QXVSHandle *statusHandle, const int16_t *transition) {
-    StatusRecord *rec = lockRecord(statusHandle);
-    rec->state = transition[1];
-    QXVSUnlockHNDL(*statusHandle);
-}
-
 extern "C" {
 
 int OpenStatus(QXVSHandle *statusHandle) {
     if (statusHandle == nullptr) return kMissing;
     QXVSHandle h = QXVSNewHNDL(static_cast<int32_t>(sizeof(StatusRecord)));
     if (h == nullptr) return kMissing;
-    auto *rec = static_cast<StatusRecord *>(QXVSLockHNDL(h));
+    auto *rec = static_cast<StatusRecord *>(qxvs::lock(h));
     rec->state = qxstatus::kCutOpened;
     rec->bannerFlag = 0;
-    QXVSUnlockHNDL(h);
+    qxvs::unlock(h);
     *statusHandle = h;
     return 0;
 }
@@ -70,7 +55,7 @@ int ConvCut2BannerStatus(QXVSHandle *statusHandle, const PrintParams *params) {
         rec->bannerFlag = 1;
         rec->state = qxstatus::kBannerOpened;
     }
-    QXVSUnlockHNDL(*statusHandle);
+    qxvs::unlock(*statusHandle);
     return result;
 }
 
@@ -78,7 +63,7 @@ int CheckPrevStatus(QXVSHandle *statusHandle, int operation) {
     const StatusRecord *rec = lockRecord(statusHandle);
     if (rec == nullptr) return kMissing;
     const Scan s = scan(rec, operation);
-    QXVSUnlockHNDL(*statusHandle);
+    qxvs::unlock(*statusHandle);
     return s.result;
 }
 
@@ -91,7 +76,7 @@ int SetCurrentStatus(QXVSHandle *statusHandle, int operation) {
         rec->state = s.row[1];
         result = 0;
     }
-    QXVSUnlockHNDL(*statusHandle);
+    qxvs::unlock(*statusHandle);
     return result;
 }
 

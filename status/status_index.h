@@ -5,19 +5,44 @@
 
 #include "qxdro316_inner.h"
 #include "status_names.h"
+#include "vs_internal.h"
 
 namespace qxstatus {
 
+// Row indices of the scan's decisive rows: for each operation the row for
+// each state 0..19 and the end row reached by any other state.
+struct RowIndex {
+    int8_t row[kOperationCount][kStateCount];
+    int8_t end[kOperationCount];
+};
+extern const RowIndex kCutIndex;
+extern const RowIndex kBannerIndex;
+
 // The decisive row for operation `op` (0..10) in `state` on the banner
 // (non-zero `banner`) or cut-paper table.
-const int16_t *decisiveRow(int banner, int op, int16_t state);
+inline const int16_t *decisiveRow(int banner, int op, int16_t state) {
+    const RowIndex &ix = banner != 0 ? kBannerIndex : kCutIndex;
+    const int r = state >= 0 && state < kStateCount ? ix.row[op][state] : ix.end[op];
+    return banner != 0 ? BannerPaperTable[r] : CutPaperTable[r];
+}
 
 // The frame of a job call: the transition row of `op` in the job's state
 // when the operation is allowed there (lookup done once), else null; and the
 // move along that row once the call's work is done. Same outcome as
 // CheckPrevStatus followed by SetCurrentStatus when nothing in between
 // changes the status record.
-const int16_t *allowedTransition(QXVSHandle *statusHandle, Operation op);
-void moveOn(QXVSHandle *statusHandle, const int16_t *transition);
+inline const int16_t *allowedTransition(QXVSHandle *statusHandle, Operation op) {
+    if (statusHandle == nullptr || *statusHandle == nullptr || op < 0 || op >= kOperationCount) return nullptr;
+    const auto *rec = static_cast<const StatusRecord *>(qxvs::lock(*statusHandle));
+    const int16_t *row = decisiveRow(rec->bannerFlag, op, rec->state);
+    qxvs::unlock(*statusHandle);
+    // Only a matching row allows (result 0); end rows refuse.
+    return row[0] != -1 && row[2] >= 0 ? row : nullptr;
+}
+
+inline void moveOn(QXVSHandle *statusHandle, const int16_t *transition) {
+    static_cast<StatusRecord *>(qxvs::lock(*statusHandle))->state = transition[1];
+    qxvs::unlock(*statusHandle);
+}
 
 }  // namespace qxstatus

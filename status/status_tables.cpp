@@ -69,16 +69,9 @@ static_assert(listsEnd(BannerPaperTable, BannerPaperOffset));
 
 namespace {
 
-// Row indices of the scan's decisive rows: for each operation the row for
-// each state 0..19 and the end row reached by any other state.
-struct RowIndex {
-    int8_t row[qxstatus::kOperationCount][qxstatus::kStateCount];
-    int8_t end[qxstatus::kOperationCount];
-};
-
 template <size_t Rows>
-constexpr RowIndex indexOf(const int16_t (&table)[Rows][4], const int16_t (&offset)[11]) {
-    RowIndex ix{};
+constexpr qxstatus::RowIndex indexOf(const int16_t (&table)[Rows][4], const int16_t (&offset)[11]) {
+    qxstatus::RowIndex ix{};
     for (int op = 0; op < qxstatus::kOperationCount; ++op) {
         size_t end = static_cast<size_t>(offset[op]);
         while (table[end][0] != -1) ++end;
@@ -92,9 +85,6 @@ constexpr RowIndex indexOf(const int16_t (&table)[Rows][4], const int16_t (&offs
     return ix;
 }
 
-constexpr RowIndex kCutIndex = indexOf(CutPaperTable, CutPaperOffset);
-constexpr RowIndex kBannerIndex = indexOf(BannerPaperTable, BannerPaperOffset);
-
 // No table names a state outside 0..19, so every other state meets the end row.
 template <size_t Rows>
 constexpr bool statesInRange(const int16_t (&table)[Rows][4]) {
@@ -107,8 +97,5 @@ static_assert(statesInRange(CutPaperTable) && statesInRange(BannerPaperTable));
 
 }  // namespace
 
-const int16_t *qxstatus::decisiveRow(int banner, int op, int16_t state) {
-    const RowIndex &ix = banner != 0 ? kBannerIndex : kCutIndex;
-    const int r = state >= 0 && state < kStateCount ? ix.row[op][state] : ix.end[op];
-    return banner != 0 ? BannerPaperTable[r] : CutPaperTable[r];
-}
+constinit const qxstatus::RowIndex qxstatus::kCutIndex = indexOf(CutPaperTable, CutPaperOffset);
+constinit const qxstatus::RowIndex qxstatus::kBannerIndex = indexOf(BannerPaperTable, BannerPaperOffset);

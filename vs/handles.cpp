@@ -2,6 +2,7 @@
 // zero-filled calloc block; locking yields the handle itself. calloc and free
 // are the only platform calls of the library (tests wrap exactly these two).
 #include "qxdro316.h"
+#include "vs_internal.h"
 
 #include <cstdlib>
 
@@ -25,9 +26,9 @@ void QXVSDisposeHNDL(QXVSHandle *handleVar) {
     *handleVar = nullptr;
 }
 
-void *QXVSLockHNDL(QXVSHandle h) { return h; }
+void *QXVSLockHNDL(QXVSHandle h) { return qxvs::lock(h); }
 
-void QXVSUnlockHNDL(QXVSHandle) {}
+void QXVSUnlockHNDL(QXVSHandle h) { qxvs::unlock(h); }
 
 void *QXVSNewPTR(int32_t size) { return newBlock(size); }
 

@@ -405,5 +405,27 @@ TEST(LineEncoding, BlankLineIsOneEndOfLineByteInEachTarget) {
     EXPECT_EQ(b1[3], 1);
 }
 
+// A span whose coding cannot be counted in 16 bits is refused before a byte is written.
+TEST(LineEncoding, SpanBeyondSixteenBitCountsIsRefused) {
+    OutputContext ctx{};
+    ctx.bandHeight = 8;
+    ctx.bcbSlots = 1;
+    Bytes line(40000, 0x55);
+    Bytes buffer(16, 0);
+    std::copy(kEmptyRasterCommand.begin(), kEmptyRasterCommand.end(), buffer.begin());
+    BCB target{};
+    target.start[0] = buffer.data();
+    target.cur[0] = buffer.data() + 5;
+    BCB *targets[2] = {&target, nullptr};
+    const RasterInfo spans[] = {{0, 39999, 0, 0, 0, 0}, {39990, 39999, 0, 0, 0, 0}, {0, 20000, 0, 0, 0, 0}};
+    const int types[] = {0, 0, 6};  // the last doubles 20,001 levels
+    for (int i = 0; i < 3; ++i) {
+        RasterInfo cur = spans[i];
+        EXPECT_EQ(WriteRaster2Color(&cur, line.data(), types[i], &ctx, targets), QXDRO_ERR_MODE) << i;
+        EXPECT_EQ(target.cur[0], buffer.data() + 5) << i;
+        EXPECT_EQ(buffer[3] | buffer[4] << 8, 0) << i;
+    }
+}
+
 }  // namespace
 }  // namespace qxtest
