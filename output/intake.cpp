@@ -80,7 +80,7 @@ int bufferPlaneLine(OutputContext *ctx, const RasterLineRecord *line, int writeM
         if (t[i] && !slotFits(t[i], 0, bytes, later)) return QXDRO_ERR_MODE;
     }
     appendEmptyLines(t, first, plane.cur.lineInBand);
-    return WriteRaster2Color(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);
+    return qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);
 }
 
 // Raster skip commands for `gap` bands, each in a command block of its own.
@@ -122,26 +122,27 @@ int putJobHeader(OutputContext *ctx) {
     return qxout::appendListItem(ctx, head->handle[0], static_cast<int32_t>(head->cur[0] - head->start[0]));
 }
 
-// ---- A line without ink: the band being filled, or the next after a blank band ----
+// ---- A line written straight into the band buffers ----
 //
-// Written straight into the head block of each plane chain: end-of-line
-// bytes for the lines skipped since the last one and for the line itself.
-// When the line opens the next band and the band it leaves holds no ink in
-// any plane, that band becomes one more pending skip and its buffers start
-// over with the new line: the state the general path reaches once the call
-// is completed, with nothing parked. Taken only when the job header is out,
-// the chains are single blocks and every band buffer has the room; then
-// nothing can fail and nothing else of the job changes but the list (empty).
+// The common line: it falls into the band being filled, or opens the next
+// band when the band it leaves holds no ink in any plane (that band becomes
+// one more pending skip and its buffers start over with the new line: the
+// state the general path reaches once the call is completed, with nothing
+// parked). Taken only when the job header is out, the chains are single
+// blocks, no plane needs a work block for dot patterns, every line can be
+// coded and every band buffer has the room. Then nothing can fail, nothing
+// needs undoing and the list stays empty; anything else takes the general
+// path, which also gives the refusals.
 
-struct BlankTarget {
+struct DirectTarget {
     BCB *block;
-    int32_t bytes;
+    int32_t bytes;  // empty lines before the line, and the line's bound
 };
 
-struct BlankLine {
+struct DirectLine {
     int targets = 0;
     bool newBand = false;
-    BlankTarget target[2 * QXDRO_MAX_PLANES];
+    DirectTarget target[2 * QXDRO_MAX_PLANES];
 };
 
 uint8_t *slotStart(const BCB *b) { return static_cast<uint8_t *>(qxvs::lock(b->handle[0])); }
@@ -167,44 +168,60 @@ bool leavesBlankBand(const OutputContext *ctx) {
     return true;
 }
 
-// The band buffers a blank line goes to and the bytes each takes; no targets
+// The band buffers the line goes to and the bytes each may take; no targets
 // when the line needs the general path.
-void blankTargets(OutputContext *ctx, BlankLine *blank) {
+void directTargets(OutputContext *ctx, DirectLine *line) {
     if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
-        if (ctx->planes[p].cur.blank != 1) return;
+        const PlaneRecord &plane = ctx->planes[p];
+        if (plane.cur.blank != 1 && plane.tglType != 0) return;
     }
     const PlaneRecord &base = ctx->planes[ctx->basePlane];
     if (base.cur.bandIndex != base.last.bandIndex) {
         if (base.last.lineInBand == -1 || base.cur.bandIndex != base.last.bandIndex + 1) return;
         if (!leavesBlankBand(ctx)) return;
-        blank->newBand = true;
+        line->newBand = true;
     }
     int n = 0;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         const PlaneRecord &plane = ctx->planes[p];
-        const int32_t first = blank->newBand ? 0 : plane.last.lineInBand + 1;
+        const int32_t first = line->newBand ? 0 : plane.last.lineInBand + 1;
         const int32_t emptyLines = plane.cur.lineInBand > first ? plane.cur.lineInBand - first : 0;
         const int32_t later = ctx->bandHeight - 1 - plane.cur.lineInBand;
-        const int32_t bytes = emptyLines + 1;
+        int32_t coded = 1;
+        if (plane.cur.blank != 1 && qxout::codedLineBound(plane.cur, plane.tglType, &coded) != 0) return;
+        const int32_t bytes = emptyLines + coded;
         const int q = pairedPlane(ctx, p);
         const int pair[2] = {p, q};
         for (int k : pair) {
             if (k < 0) continue;
             BCB *b = &ctx->planes[k].bcb;
             if (!b->handle[0]) return;
-            const int32_t used = blank->newBand ? qxraster::kLineHeaderBytes : b->used[0];
-            const int32_t length = blank->newBand ? 0 : qxraster::line_length(slotStart(b));
+            const int32_t used = line->newBand ? qxraster::kLineHeaderBytes : b->used[0];
+            const int32_t length = line->newBand ? 0 : qxraster::line_length(slotStart(b));
             const int32_t need = bytes + later;
             if (need > b->size - used || length + need > qxraster::kLineLengthMax) return;
-            blank->target[n++] = {b, bytes};
+            line->target[n++] = {b, bytes};
         }
     }
-    blank->targets = n;
+    line->targets = n;
 }
 
-void writeBlankLine(OutputContext *ctx, const BlankLine &blank, QXVSHandle *listOut) {
-    if (blank.newBand) {
+// Slot 0 of a single-block chain, ready to be written.
+void openSlot(BCB *b) {
+    b->start[0] = slotStart(b);
+    b->cur[0] = b->start[0] + b->used[0];
+}
+
+void closeSlot(BCB *b) {
+    b->used[0] = static_cast<int32_t>(b->cur[0] - b->start[0]);
+    b->start[0] = nullptr;
+    b->cur[0] = nullptr;
+}
+
+void writeDirectLine(OutputContext *ctx, const DirectLine &direct, const RasterLineRecord *line,
+                     QXVSHandle *listOut) {
+    if (direct.newBand) {
         for (int p = 0; p < ctx->outPlaneCount; ++p) {
             BCB &b = ctx->planes[p].bcb;
             qxraster::set_line_length(slotStart(&b), 0);
@@ -213,17 +230,37 @@ void writeBlankLine(OutputContext *ctx, const BlankLine &blank, QXVSHandle *list
         }
         ++ctx->pendingSkip;
     }
-    for (int i = 0; i < blank.targets; ++i) {
-        BCB *b = blank.target[i].block;
-        const int32_t bytes = blank.target[i].bytes;
-        uint8_t *start = slotStart(b);
-        uint8_t *at = start + b->used[0];
-        if (bytes == 1)
-            *at = qxraster::kEndOfLine;
-        else
-            std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(bytes));
-        b->used[0] += bytes;
-        qxraster::add_line_length(start, bytes);
+    int i = 0;
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        PlaneRecord &plane = ctx->planes[p];
+        const int q = pairedPlane(ctx, p);
+        BCB *t[2] = {direct.target[i++].block, q >= 0 ? direct.target[i++].block : nullptr};
+        if (plane.cur.blank == 1) {
+            // End-of-line bytes alone: the empty lines' and the line's own.
+            const int32_t bytes = direct.target[i - 1].bytes;
+            for (BCB *b : t) {
+                if (!b) continue;
+                uint8_t *start = slotStart(b);
+                uint8_t *at = start + b->used[0];
+                if (bytes == 1)
+                    *at = qxraster::kEndOfLine;
+                else
+                    std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(bytes));
+                b->used[0] += bytes;
+                qxraster::add_line_length(start, bytes);
+            }
+            continue;
+        }
+        const int32_t first = direct.newBand ? 0 : plane.last.lineInBand + 1;
+        for (BCB *b : t) {
+            if (!b) continue;
+            openSlot(b);
+            for (int32_t j = first; j < plane.cur.lineInBand; ++j) qxout::appendEmptyLine(b, 0);
+        }
+        qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);  // cannot fail: no work block
+        for (BCB *b : t) {
+            if (b) closeSlot(b);
+        }
     }
     // Completion then only commits the line.
     ctx->completeMode = qxout::kSameBand;
@@ -264,10 +301,10 @@ int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut
         before.restore(ctx);
         return r;
     }
-    BlankLine blank;
-    blankTargets(ctx, &blank);
-    if (blank.targets > 0) {
-        writeBlankLine(ctx, blank, listOut);
+    DirectLine direct;
+    directTargets(ctx, &direct);
+    if (direct.targets > 0) {
+        writeDirectLine(ctx, direct, line, listOut);
         return 0;
     }
     qxout::JobUndo undo(ctx, listMayGrow(ctx));

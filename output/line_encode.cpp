@@ -46,10 +46,8 @@ int qxout::codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes) {
 }
 
 // Precondition (checked by band intake): every target slot has room for the
-// line's coded bound. A span that cannot be coded in 16-bit counts is refused
-// (-148) before anything is written.
-extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx,
-                                 BCB **targets) {
+// line's coded bound, and an inked line can be coded in 16-bit counts.
+int qxout::encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx, BCB *const *targets) {
     const int slot = lineSlot(ctx, cur->lineInBand);
     BCB *const t[2] = {targets[0], targets[1]};
     const int count = t[1] ? 2 : 1;
@@ -57,8 +55,6 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
         for (int i = 0; i < count; ++i) qxout::appendEmptyLine(t[i], slot);
         return 0;
     }
-    int32_t bound = 0;
-    if (int r = qxout::codedLineBound(*cur, tglType, &bound)) return r;
 
     const int32_t n = cur->right - cur->left + 1;
     const bool doubled = doubledType(tglType);
@@ -99,4 +95,16 @@ extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglTy
     }
     work.release();
     return 0;
+}
+
+// Precondition: every target slot has room for the line's coded bound. A
+// span that cannot be coded in 16-bit counts is refused (-148) before
+// anything is written.
+extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx,
+                                 BCB **targets) {
+    int32_t bound = 0;
+    if (cur->blank != 1) {
+        if (int r = qxout::codedLineBound(*cur, tglType, &bound)) return r;
+    }
+    return qxout::encodeLine(cur, data, tglType, ctx, targets);
 }

@@ -74,6 +74,11 @@ int drainBand(OutputContext *ctx);
 // end-of-line byte); -148 when the line cannot be coded in 16-bit counts.
 int codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes);
 
+// One plane line into its target slots (WriteRaster2Color without the
+// bound check): the caller has checked the bound and the room. Fails only
+// when a dot-expanded line finds no work block (-108), having written nothing.
+int encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx, BCB *const *targets);
+
 // What a job call that fails midway must put back, and only that: per output
 // plane the line positions and the fill state of its band and temporary
 // buffers (fill lengths and the length fields of their raster-line
