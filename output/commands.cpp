@@ -48,22 +48,43 @@ struct ColourSelect {
     int bytes;
 };
 
-constexpr ColourSelect kSelectK = {59, 6};
+constexpr int kSelectCmdHead = 5;  // ESC ( L and the 16-bit length
 
-// The colour-select command that names every plane of a mode.
-constexpr ColourSelect allPlanesSelect(int planeMode) {
-    switch (planeMode) {
-        case 2: return {51, 8};
-        case 3:
-        case 4: return {43, 8};
-        case 5: return {34, 9};
-        case 6:
-        case 7: return {23, 11};
-        case 8:
-        case 9: return {11, 12};
-        default: return {0, 0};
+// The template's colour-select command that names exactly these letters.
+constexpr ColourSelect selectFor(const char *letters, int count) {
+    for (int at = 0; at + kSelectCmdHead <= static_cast<int>(sizeof CommandTemplate); ++at) {
+        const uint8_t *c = CommandTemplate + at;
+        if (c[0] != 0x1B || c[1] != 0x28 || c[2] != 0x4C || c[3] != count || c[4] != 0) continue;
+        bool same = true;
+        for (int i = 0; i < count; ++i) same = same && c[kSelectCmdHead + i] == static_cast<uint8_t>(letters[i]);
+        if (same) return {at, kSelectCmdHead + count};
     }
+    return {0, 0};
 }
+
+constexpr ColourSelect kSelectK = selectFor(&qx::printmode::kK, 1);
+
+// The colour-select command that names every plane of a mode; none for a
+// mode that names no planes.
+constexpr ColourSelect allPlanesSelectOf(int mode) {
+    const qx::printmode::PlaneMode &m = qx::printmode::modeInfo(mode);
+    return selectFor(m.letters, qx::printmode::letterCount(m));
+}
+
+constexpr bool everyModeHasItsSelect() {
+    for (int mode = 1; mode <= 9; ++mode) {
+        if (allPlanesSelectOf(mode).bytes == 0) return false;
+    }
+    return kSelectK.bytes == 6;
+}
+static_assert(everyModeHasItsSelect(), "the command template names the planes of every plane mode");
+
+constexpr ColourSelect kAllPlanesSelect[10] = {
+    allPlanesSelectOf(0), allPlanesSelectOf(1), allPlanesSelectOf(2), allPlanesSelectOf(3), allPlanesSelectOf(4),
+    allPlanesSelectOf(5), allPlanesSelectOf(6), allPlanesSelectOf(7), allPlanesSelectOf(8), allPlanesSelectOf(9),
+};
+
+ColourSelect allPlanesSelect(int planeMode) { return kAllPlanesSelect[planeMode >= 1 && planeMode <= 9 ? planeMode : 0]; }
 
 uint8_t *put(uint8_t *dst, int offset, int bytes) {
     std::memcpy(dst, CommandTemplate + offset, static_cast<size_t>(bytes));
@@ -154,15 +175,7 @@ int WriteSkipCommand(int count, uint8_t *dst) {
     return kSkipCmdHead + 2;
 }
 
-int getPosition_K(int planeMode) {
-    switch (static_cast<int16_t>(planeMode)) {
-        case 1: return 0;
-        case 5:
-        case 8:
-        case 9: return 3;
-        default: return -1;
-    }
-}
+int getPosition_K(int planeMode) { return qx::printmode::modeInfo(static_cast<int16_t>(planeMode)).kPlane; }
 
 int OutDataSet(OutputContext *ctx) {
     BCB *blocks[QXDRO_MAX_PLANES];

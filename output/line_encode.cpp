@@ -7,8 +7,6 @@
 
 namespace {
 
-bool doubledType(int tglType) { return tglType >= 5 && tglType <= 7; }
-
 struct WorkBlock {
     QXVSHandle handle = nullptr;
     uint8_t *bytes = nullptr;
@@ -32,7 +30,7 @@ int lineSlot(const OutputContext *ctx, int lineInBand) { return lineInBand / (ct
 
 int qxout::codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes) {
     const int32_t n = cur.right - cur.left + 1;
-    const bool doubled = doubledType(tglType);
+    const bool doubled = qxraster::patternType(tglType).doubled;
     const int32_t m = doubled ? 2 * n : n;
     const int32_t skip = doubled ? 2 * cur.left : cur.left;
     using qxraster::kLineBytesMax;
@@ -57,7 +55,7 @@ int qxout::encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputC
     }
 
     const int32_t n = cur->right - cur->left + 1;
-    const bool doubled = doubledType(tglType);
+    const bool doubled = qxraster::patternType(tglType).doubled;
     const int32_t outLen = doubled ? 2 * n : n;
     const int32_t skip = doubled ? 2 * cur->left : cur->left;
 

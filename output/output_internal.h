@@ -5,6 +5,8 @@
 #include "job_names.h"
 #include "qxdro316_inner.h"
 #include "line_command.h"
+#include "pattern_types.h"
+#include "plane_modes.h"
 #include "vs_internal.h"
 
 namespace qxout {
@@ -22,14 +24,13 @@ inline void unlockJob(QXVSHandle *h) { qxvs::unlock(*h); }
 
 inline bool refused(int statusResult) { return statusResult < 0; }
 
-// The output plane an input plane also feeds (pattern type 4 in the modes
-// with paired planes), or -1.
+// The output plane an input plane also feeds (a paired pattern type in a
+// mode with paired planes), or -1.
 inline int pairedPlane(const OutputContext *ctx, int plane) {
-    if (ctx->planes[plane].tglType != 4) return -1;
-    int q = -1;
-    if (ctx->planeMode == 7) q = plane + 3;
-    if (ctx->planeMode == 9) q = plane + 4;
-    return q >= 0 && q < ctx->outPlaneCount ? q : -1;
+    if (!qxraster::patternType(ctx->planes[plane].tglType).paired) return -1;
+    const int offset = qx::printmode::modeInfo(ctx->planeMode).pairOffset;
+    const int q = plane + offset;
+    return offset != 0 && q < ctx->outPlaneCount ? q : -1;
 }
 
 // Appends a chunk to the list being filled; -148 when the item array is full.

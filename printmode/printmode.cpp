@@ -106,11 +106,11 @@ int IsTglType(int qualityCode, int mediaCode, int colorMode, int plane, int comp
     return *b >> 4;
 }
 
-int getInPlaneNum(int planeMode) { return planeCounts(static_cast<int16_t>(planeMode)).in; }
+int getInPlaneNum(int planeMode) { return modeInfo(static_cast<int16_t>(planeMode)).in; }
 
-int getOutPlaneNum(int planeMode) { return planeCounts(static_cast<int16_t>(planeMode)).out; }
+int getOutPlaneNum(int planeMode) { return modeInfo(static_cast<int16_t>(planeMode)).out; }
 
-int getBaseClrPos(int planeMode) { return planeCounts(static_cast<int16_t>(planeMode)).base; }
+int getBaseClrPos(int planeMode) { return modeInfo(static_cast<int16_t>(planeMode)).base; }
 
 void setMaxRaster(OutputContext *ctx, const PrintParams *params) {
     if (ctx == nullptr || params == nullptr) return;

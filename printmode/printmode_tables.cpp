@@ -255,7 +255,7 @@ constexpr bool tablesFollowTheRules() {
                 if (h == 2 && t != 0) return false;            // head index 2: nothing supported
                 // Non-zero mode: exactly the first outPlaneCount bytes are non-zero.
                 // Mode 0: all seven bytes are 0.
-                const int out = t == 0 ? 0 : planeCounts(static_cast<int16_t>(t)).out;
+                const int out = t == 0 ? 0 : modeInfo(static_cast<int16_t>(t)).out;
                 for (int p = 0; p < kPlanes; ++p) {
                     const uint8_t b = ColorBitTable[bitIndex(h, q, m, p)];
                     if ((b != 0) != (p < out)) return false;

@@ -240,6 +240,31 @@ constexpr NibbleDraws kNibbleDraws[4] = {
     nibble_draws(kCount44bit9_1, Ptr44bit9_1_5p, &Ptr44bit9_1_2p),
 };
 
+// Every table has a row per level of its pattern types, and every level no
+// more candidates than the row has columns.
+template <std::size_t R, std::size_t C>
+constexpr bool fits(DotTable t, const uint8_t (&counts)[R], const uint8_t (&)[R][C])
+{
+    if (static_cast<int>(R) != tableLevels(t))
+        return false;
+    for (uint8_t k : counts)
+        if (k < 1 || k > C)
+            return false;
+    return true;
+}
+static_assert(fits(DotTable::kPtr2bit3_2, kCount2bit3_2, Ptr2bit3_2));
+static_assert(fits(DotTable::kPtr4bit5_1, kCount4bit5_1, Ptr4bit5_1));
+static_assert(fits(DotTable::kPtr4bit5_2, kCount4bit5_2, Ptr4bit5_2));
+static_assert(fits(DotTable::kPtr44bit9_1, kCount44bit9_1, Ptr44bit9_1_5p));
+static_assert(fits(DotTable::kPtr44bit9_1, kCount44bit9_1, Ptr44bit9_1_2p));
+static_assert(fits(DotTable::kPtr8bit9_1, kCount8bit9_1, Ptr8bit9_1));
+static_assert(fits(DotTable::kTable8bit9, kCount8bit9, Table8bit9));
+// The expanders' tables in pattern-type order: 4-bit types 1..4, then byte types.
+static_assert(patternType(1).table == DotTable::kPtr2bit3_2 && patternType(2).table == DotTable::kPtr4bit5_1 &&
+              patternType(3).table == DotTable::kPtr4bit5_2 && patternType(4).table == DotTable::kPtr44bit9_1);
+static_assert(patternType(5).table == DotTable::kPtr8bit9_1 && patternType(7).table == DotTable::kPtr8bit9_1 &&
+              patternType(6).table == DotTable::kTable8bit9);
+
 constexpr ByteDraws kByteDraws[2] = {
     byte_draws(kCount8bit9_1, Ptr8bit9_1),
     byte_draws(kCount8bit9, Table8bit9),

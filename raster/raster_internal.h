@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "line_command.h"
+#include "pattern_types.h"
 #include "simd_scan.h"
 
 namespace qxraster {
