@@ -172,6 +172,17 @@ struct NoWrap {
     void operator()(int, F &&call) const { call(); }
 };
 
+// The four input planes of a mode 9 job: C, M, Y at 4 bits, K at 1 bit.
+inline JobPlanes mode9Planes(const Page *c, const Page *m, const Page *y, const Page *k) {
+    JobPlanes j;
+    j.page[0] = c;
+    j.page[1] = m;
+    j.page[2] = y;
+    j.page[3] = k;
+    for (int p = 0; p < 4; ++p) j.width[p] = kPageWidth;
+    return j;
+}
+
 template <class Around = NoWrap>
 int64_t runJob(const PrintParams &pp, const JobPlanes &planes, int lines, bool flush = true, Around around = {}) {
     QXVSHandle h = nullptr, list = nullptr;

@@ -7,6 +7,8 @@
 #   blank line, mode 1     per OutputProduceTwo + OutputComplete pair, a page
 #                          of blank 620-byte lines handed over with their data
 #                          (collected in those two calls only)
+#   blank line, mode 9     the same for blank mode 9 lines: C, M, Y at 4 bits
+#                          (2,481 bytes each) and K at 1 bit (621 bytes)
 #   text page, mode 1      per input byte, the 1-bit K text page (621-byte
 #                          lines) through every job call, page end included
 #                          (collected in Output*)
@@ -112,6 +114,9 @@ measure() {  # measure DRIVER TREE
   r=$(count "$d" "$t.blank1" OutputProduceTwo OutputComplete -- blank1)
   row "blank line, mode 1" "pair" "$r"
   where "$t.blank1"
+  r=$(count "$d" "$t.blank9" OutputProduceTwo OutputComplete -- blank9)
+  row "blank line, mode 9" "pair" "$r"
+  where "$t.blank9"
   r=$(count "$d" "$t.text1" 'Output*' -- text1)
   row "text page, mode 1" "input byte" "$r"
   where "$t.text1"

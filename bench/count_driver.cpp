@@ -6,6 +6,10 @@
 //   count_driver blank1 [LINES]     mode 1 job, LINES blank 620-byte lines handed
 //                                   over with their data, no page end; prints
 //                                   the OutputProduceTwo + OutputComplete pairs
+//   count_driver blank9 [LINES]     mode 9 job, LINES blank lines of C, M, Y
+//                                   (2,481 bytes) and K (621 bytes) handed over
+//                                   with their data, no page end; prints the
+//                                   pairs
 //   count_driver text1 [LINES]      mode 1 job of the 1-bit K text page (LINES of
 //                                   it, 621 bytes each) with its page end;
 //                                   prints the input bytes
@@ -28,7 +32,8 @@ namespace {
 using namespace qxbench;
 
 int usage() {
-    std::fprintf(stderr, "usage: count_driver blank1|text1|photo9 [LINES] | packbits text|photo|random [LINES]\n");
+    std::fprintf(stderr,
+                 "usage: count_driver blank1|blank9|text1|photo9 [LINES] | packbits text|photo|random [LINES]\n");
     return 2;
 }
 
@@ -70,6 +75,15 @@ int main(int argc, char **argv) {
         planes.width[0] = static_cast<int16_t>(blank ? 620 * 8 : kPageWidth);
         const int64_t stream = runJob(pp, planes, lines, !blank);
         return result(stream, blank ? lines : static_cast<long long>(lines) * kBytes1);
+    }
+    if (what == "blank9") {
+        const int lines = lineCount(argc, argv, 2);
+        if (lines < 0) return usage();
+        const PrintParams pp = params(kMode9Quality, kMode9Media, kMode9Color);
+        if (!modeIs(pp, 9)) return 1;
+        const Page color = emptyPage(kBytes4, 1), black = emptyPage(kBytes1, 1);
+        const JobPlanes planes = mode9Planes(&color, &color, &color, &black);
+        return result(runJob(pp, planes, lines, false), lines);
     }
     if (what == "photo9") {
         const int lines = lineCount(argc, argv, 2);

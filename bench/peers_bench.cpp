@@ -270,16 +270,6 @@ bool hasAvx2() {
 
 // Mode 9 input planes: C, M, Y 4-bit levels (paired into 7 output planes) and
 // K 1-bit.
-JobPlanes mode9Planes(const Page *c, const Page *m, const Page *y, const Page *k) {
-    JobPlanes j;
-    j.page[0] = c;
-    j.page[1] = m;
-    j.page[2] = y;
-    j.page[3] = k;
-    for (int p = 0; p < 4; ++p) j.width[p] = kPageWidth;
-    return j;
-}
-
 // A blank mode 9 page, every line handed over with its (zero) data, beside
 // the best SIMD scan that finds the same plane lines blank. The front end
 // renders each line into the same line buffers, so both sides read
