@@ -148,9 +148,10 @@ int Job::beginPage(const PageShape &shape) {
     pageLinesSent_ = 0;
     inPage_ = true;
     std::memset(&rec_, 0, sizeof rec_);
+    lineInputBytes_ = 0;
     for (int d = 0; d < mode_.inPlanes; ++d) {
-        rec_.planes[d].data = quant_->packed(d).data();
         rec_.planes[d].width = int16_t(lineWidth);
+        lineInputBytes_ += quant_->packed(d).size();
     }
     return kOk;
 }
@@ -161,7 +162,7 @@ int Job::produce(int line) {
     // A plane without ink in this line is handed over as no data: the
     // library then need not search it for ink.
     for (int d = 0; d < mode_.inPlanes; ++d)
-        rec_.planes[d].data = quant_->planeInked(d) ? quant_->packed(d).data() : nullptr;
+        rec_.planes[d].data = quant_->line(d);
     // The words are built only for a failure: this runs for every inked line.
     if (const int rc = OutputProduceTwo(&job_, &rec_, &list); rc != QXDRO_OK)
         return call(rc, ("line " + std::to_string(line)).c_str());
@@ -176,8 +177,7 @@ int Job::produce(int line) {
 
 void Job::rowDone(bool inked) {
     const int y = row_;
-    for (int d = 0; d < mode_.inPlanes; ++d)
-        stats_.inputBytes += quant_->packed(d).size();
+    stats_.inputBytes += lineInputBytes_;
     if (tap) {
         if (!inked)
             quant_->zero();

@@ -130,6 +130,7 @@ private:
     RasterLineRecord rec_;
     int row_ = 0;
     int64_t pageLinesSent_ = 0;
+    uint64_t lineInputBytes_ = 0; // packed bytes of one line of every input plane
     std::unique_ptr<class RowQuantiser> quant_;
     JobStats stats_;
     std::string error_;

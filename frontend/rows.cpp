@@ -1,7 +1,12 @@
 #include "rows.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qx316 {
 
@@ -20,15 +25,30 @@ constexpr FormatInfo kFormats[kRowFormatCount] = {
 
 const FormatInfo &info(RowFormat f) { return kFormats[int(f)]; }
 
-// True when every byte of [p, p + n) equals v; word at a time.
+// True when every byte of [p, p + n) equals v: 64 bytes at a time in SSE2
+// registers where the target has them, then words, then bytes.
 bool allBytes(const uint8_t *p, size_t n, uint8_t v) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi8(char(v));
+    const auto same = [&](size_t at) {
+        return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)), want);
+    };
+    for (; i + 64 <= n; i += 64) {
+        const __m128i eq = _mm_and_si128(_mm_and_si128(same(i), same(i + 16)), _mm_and_si128(same(i + 32), same(i + 48)));
+        if (_mm_movemask_epi8(eq) != 0xFFFF)
+            return false;
+    }
+    for (; i + 16 <= n; i += 16)
+        if (_mm_movemask_epi8(same(i)) != 0xFFFF)
+            return false;
+#endif
     uint64_t pattern;
     std::memset(&pattern, v, sizeof pattern);
-    size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        uint64_t w[4];
-        std::memcpy(w, p + i, sizeof w);
-        if (((w[0] ^ pattern) | (w[1] ^ pattern) | (w[2] ^ pattern) | (w[3] ^ pattern)) != 0)
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, sizeof x);
+        if (x != pattern)
             return false;
     }
     for (; i < n; ++i)
@@ -121,16 +141,18 @@ void separateCmyk(const ModeInfo &mode, const uint8_t *px, uint8_t *ink) {
 
 } // namespace
 
-RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool wantLevels)
-    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset), wantLevels_(wantLevels) {
+RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll)
+    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset), fillAll_(fillAll) {
     const size_t n = size_t(mode.inPlanes), w = size_t(width);
     const FormatInfo &fi = info(format);
     if (fi.bytes == 2)
         px_.resize(w * size_t(fi.samples));
     levels_.assign(n, std::vector<uint8_t>(w));
     packed_.resize(n);
-    for (size_t p = 0; p < n; ++p)
+    for (size_t p = 0; p < n; ++p) {
         packed_[p].assign((size_t(leftOffset + width) * size_t(mode.bits[p]) + 7) / 8, 0);
+        line_[p] = packed_[p].data();
+    }
     if (!isHalftoned(format)) {
         ink_.assign(n, std::vector<uint8_t>(w));
         err_.assign(n, std::vector<int>(w + 2));
@@ -150,6 +172,9 @@ RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, in
         if (mode.kIndex >= 0)
             sources_[mode.kIndex] = kBit;
     }
+    for (int d = 0; d < mode.inPlanes; ++d)
+        if (sources_[d] != 0)
+            sourced_[sourcedCount_++] = d;
     bitLine_.assign((size_t(leftOffset + width) + 7) / 8 + 1, 0);
     scratch_.assign((size_t(width) + 7) / 8, 0);
     expand_.resize(n);
@@ -180,13 +205,19 @@ void RowQuantiser::blank() {
 
 void RowQuantiser::zero() {
     std::fill(std::begin(inked_), std::end(inked_), false);
-    for (auto &p : packed_)
-        std::fill(p.begin(), p.end(), 0);
+    std::fill(std::begin(packedDirty_), std::end(packedDirty_), false);
+    for (size_t p = 0; p < packed_.size(); ++p) {
+        std::fill(packed_[p].begin(), packed_[p].end(), 0);
+        line_[p] = packed_[p].data();
+    }
     for (auto &l : levels_)
         std::fill(l.begin(), l.end(), 0);
 }
 
 bool RowQuantiser::next(const uint8_t *row) {
+    // Halftoned rows find their ink plane by plane, a white row in one pass.
+    if (isHalftoned(format_))
+        return halftonedRow(row);
     const size_t n = rowBytes(format_, width_);
     const bool white = format_ == RowFormat::Gray8 || format_ == RowFormat::Rgb8 || format_ == RowFormat::Gray16 ||
                        format_ == RowFormat::Rgb16;
@@ -194,7 +225,7 @@ bool RowQuantiser::next(const uint8_t *row) {
         blank();
         return false;
     }
-    return isHalftoned(format_) ? halftonedRow(row) : inkRow(row);
+    return inkRow(row);
 }
 
 bool RowQuantiser::inkRow(const uint8_t *row) {
@@ -279,20 +310,54 @@ void RowQuantiser::pack(int p) {
     }
 }
 
+// Whether source plane s of a halftoned row has ink; each plane is searched
+// once a row. Bits right of the row's last pixel are padding and never print.
+bool RowQuantiser::sourceInked(const uint8_t *row, unsigned s) {
+    const unsigned bit = 1u << s;
+    if (!(searched_ & bit)) {
+        const size_t planeBytes = (size_t(width_) + 7) / 8;
+        const uint8_t tailMask = uint8_t(0xFF << ((8 - width_ % 8) % 8));
+        const uint8_t *p = row + s * planeBytes;
+        searched_ |= bit;
+        if ((p[planeBytes - 1] & tailMask) != 0 || !allBytes(p, planeBytes - 1, 0))
+            sourceInk_ |= bit;
+    }
+    return sourceInk_ & bit;
+}
+
 bool RowQuantiser::halftonedRow(const uint8_t *row) {
     const size_t planeBytes = (size_t(width_) + 7) / 8;
-    // Bits right of the row's last pixel are padding and never print.
     const uint8_t tailMask = uint8_t(0xFF << ((8 - width_ % 8) % 8));
     const size_t first = size_t(leftOffset_) / 8;
     const unsigned shift = unsigned(leftOffset_) % 8;
+    searched_ = sourceInk_ = 0;
     bool inked = false;
-    for (int d = 0; d < mode_.inPlanes; ++d) {
+    for (int i = 0; i < sourcedCount_; ++i) {
+        const int d = sourced_[i];
         std::vector<uint8_t> &out = packed_[size_t(d)];
-        std::fill(out.begin(), out.end(), 0);
+        line_[d] = out.data();
         inked_[d] = false;
-        if (sources_[d] == 0) {
-            if (wantLevels_)
+        // The plane's inked sources; a plane without any is all zero.
+        unsigned from = 0;
+        for (unsigned m = sources_[d]; m != 0; m &= m - 1)
+            if (sourceInked(row, unsigned(std::countr_zero(m))))
+                from |= m & -m;
+        if (from == 0) {
+            if (packedDirty_[d])
+                std::fill(out.begin(), out.end(), 0);
+            packedDirty_[d] = false;
+            if (fillAll_)
                 std::fill(levels_[size_t(d)].begin(), levels_[size_t(d)].end(), 0);
+            continue;
+        }
+        inked = true;
+        inked_[d] = true;
+        const int pbits = mode_.bits[d];
+        const bool single = (from & (from - 1)) == 0;
+        const uint8_t *only = single ? row + size_t(std::countr_zero(from)) * planeBytes : nullptr;
+        if (!fillAll_ && single && pbits == 1 && leftOffset_ == 0 && (only[planeBytes - 1] & ~tailMask) == 0) {
+            // The source plane is the packed line as it stands.
+            line_[d] = only;
             continue;
         }
         // The plane's source bits, ORed, at their pixel positions on the line.
@@ -302,39 +367,33 @@ bool RowQuantiser::halftonedRow(const uint8_t *row) {
         uint8_t *comb = shift ? scratch_.data() : at;
         if (shift)
             std::fill(comb, comb + planeBytes, 0);
-        for (unsigned s = 0; s < 4; ++s) {
-            if (!(sources_[d] & (1u << s)))
-                continue;
-            orBytes(comb, row + s * planeBytes, planeBytes);
-        }
+        for (unsigned s = 0; s < 4; ++s)
+            if (from & (1u << s))
+                orBytes(comb, row + s * planeBytes, planeBytes);
         comb[planeBytes - 1] &= tailMask;
-        const bool any = !allBytes(comb, planeBytes, 0);
-        if (any && shift) {
+        if (shift) {
             at[0] = uint8_t(comb[0] >> shift);
             for (size_t i = 1; i < planeBytes; ++i)
                 at[i] = uint8_t(comb[i] >> shift | comb[i - 1] << (8 - shift));
             at[planeBytes] = uint8_t(comb[planeBytes - 1] << (8 - shift));
         }
-        if (any) {
-            inked = true;
-            inked_[d] = true;
-            const int pbits = mode_.bits[d];
-            const size_t lineBytes = out.size();
-            if (pbits == 1) {
-                std::copy_n(bits, lineBytes, out.begin());
-            } else {
-                // 8 pixels of the bit line are pbits bytes of the plane.
-                const uint32_t *table = expand_[size_t(d)].data();
-                for (size_t i = first; i < bitLine_.size() && size_t(pbits) * i < lineBytes; ++i) {
-                    if (!bits[i])
-                        continue;
-                    const uint32_t v = table[bits[i]];
-                    for (int k = 0; k < pbits && size_t(pbits) * i + size_t(k) < lineBytes; ++k)
-                        out[size_t(pbits) * i + size_t(k)] = uint8_t(v >> (8 * (pbits - 1 - k)));
-                }
+        packedDirty_[d] = true;
+        const size_t lineBytes = out.size();
+        if (pbits == 1) {
+            std::copy_n(bits, lineBytes, out.begin());
+        } else {
+            // 8 pixels of the bit line are pbits bytes of the plane.
+            std::fill(out.begin(), out.end(), 0);
+            const uint32_t *table = expand_[size_t(d)].data();
+            for (size_t i = first; i < bitLine_.size() && size_t(pbits) * i < lineBytes; ++i) {
+                if (!bits[i])
+                    continue;
+                const uint32_t v = table[bits[i]];
+                for (int k = 0; k < pbits && size_t(pbits) * i + size_t(k) < lineBytes; ++k)
+                    out[size_t(pbits) * i + size_t(k)] = uint8_t(v >> (8 * (pbits - 1 - k)));
             }
         }
-        if (wantLevels_) {
+        if (fillAll_) {
             const uint8_t top = uint8_t(maxLevel(mode_.bits[d], mode_.tgl[d]));
             std::vector<uint8_t> &lv = levels_[size_t(d)];
             for (int x = 0; x < width_; ++x) {

@@ -39,11 +39,16 @@ void separatePixel(const ModeInfo &mode, const uint8_t *px, int channels, uint8_
 // pixel leftOffset + x of the line.
 class RowQuantiser {
 public:
-    // levels() is kept for halftoned rows only when wantLevels is true (the
-    // diffusion of multi-level rows always has them).
-    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool wantLevels = true);
+    // fillAll keeps levels() and packed() filled for halftoned rows (the
+    // diffusion of multi-level rows always fills them). Without it levels()
+    // is left alone, and a halftoned plane that is one source plane of the
+    // row as it stands (1-bit, no left offset, clean padding bits) is not
+    // copied: line() then points into the row itself.
+    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll = true);
     // Quantises one row (rowBytes(format, width) bytes); returns false when
     // the row has no ink in any plane, in which case packed() is not filled.
+    // A halftoned row's source planes are each read once at most to find
+    // their ink.
     bool next(const uint8_t *row);
     // A blank row: keeps the diffusion state as a white row would.
     void blank();
@@ -53,12 +58,16 @@ public:
     const std::vector<uint8_t> &packed(int plane) const { return packed_[size_t(plane)]; }
     // Whether the plane has ink in the row next() last quantised.
     bool planeInked(int plane) const { return inked_[size_t(plane)]; }
+    // The packed line of an inked plane of the row next() last quantised
+    // (packed() or bytes of that row, valid while the row is), else null.
+    const uint8_t *line(int plane) const { return inked_[size_t(plane)] ? line_[size_t(plane)] : nullptr; }
     const std::vector<uint8_t> &levels(int plane) const { return levels_[size_t(plane)]; }
     int lineWidth() const { return leftOffset_ + width_; } // pixels of the packed lines
 
 private:
     bool inkRow(const uint8_t *row);
     bool halftonedRow(const uint8_t *row);
+    bool sourceInked(const uint8_t *row, unsigned s);
     void diffuse(int plane);
     void pack(int plane);
     template <int Bits> void packBits(int plane);
@@ -66,13 +75,20 @@ private:
     const ModeInfo &mode_;
     RowFormat format_;
     int width_, leftOffset_;
-    bool wantLevels_;
+    bool fillAll_;
     bool errDirty_ = false;
     // Halftoned rows: which source planes (bit s: C, M, Y, K) ink each input
-    // plane, the combined source bits of a plane at their pixel positions on
-    // the line, and each plane's 8 pixels of a source byte as packed bytes.
+    // plane, which source planes of the current row were searched for ink
+    // and which have it, the combined source bits of a plane at their pixel
+    // positions on the line, and each plane's 8 pixels of a source byte as
+    // packed bytes.
     unsigned sources_[QXDRO_MAX_PLANES] = {};
+    int sourced_[QXDRO_MAX_PLANES] = {}; // the planes with sources; the others stay without ink
+    int sourcedCount_ = 0;
+    unsigned searched_ = 0, sourceInk_ = 0;
     bool inked_[QXDRO_MAX_PLANES] = {};
+    bool packedDirty_[QXDRO_MAX_PLANES] = {}; // packed() holds ink from an earlier row
+    const uint8_t *line_[QXDRO_MAX_PLANES] = {};
     std::vector<uint8_t> bitLine_, scratch_;
     std::vector<std::vector<uint32_t>> expand_;
     std::vector<uint8_t> px_;  // a row taken to 8-bit samples

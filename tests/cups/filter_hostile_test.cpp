@@ -340,3 +340,64 @@ TEST(FilterHostile, CancelFlagBetweenLinesEndsAtAPageEnd) {
     ASSERT_NE(k, nullptr);
     EXPECT_LT(k->rows.rbegin()->first, h - 1);
 }
+
+// An output that holds bytes back until flushed: every byte is sent on
+// before the run returns, page by page; a refused flush ends the run with
+// one ERROR: line in the output's words and 1, and no PAGE: line for the
+// page that was not sent.
+TEST(FilterHostile, HeldBackOutputIsSentOrItsRefusalIsAnError) {
+    const int w = 300, h = 100;
+    const cups_page_header2_t hd = pageHeader(CUPS_CSPACE_K, 8, CUPS_ORDER_CHUNKED, w, h);
+    const std::vector<uint8_t> grey(size_t(w) * h, 200);
+    const std::string in = writeRaster({{hd, grey}, {hd, grey}});
+    for (bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "refused" : "sent");
+        const int fd = open(in.c_str(), O_RDONLY);
+        std::vector<uint8_t> held, sent;
+        int flushes = 0;
+        FILE *messages = tmpfile();
+        const char *argv[] = {"rastertoqx316", "1", "u", "t", "1", kOneBitMode};
+        qx316::cupsfilter::FilterRun run;
+        run.argc = 6;
+        run.argv = argv;
+        run.inputFd = fd;
+        run.output = [&](const uint8_t *p, size_t n) {
+            held.insert(held.end(), p, p + n);
+            return true;
+        };
+        run.flush = [&] {
+            ++flushes;
+            if (refuse)
+                return false;
+            sent.insert(sent.end(), held.begin(), held.end());
+            held.clear();
+            return true;
+        };
+        run.outputError = [] { return std::string("disk full"); };
+        run.messages = messages;
+        const int rc = qx316::cupsfilter::runFilter(run);
+        close(fd);
+        std::rewind(messages);
+        char text[8192] = {};
+        const std::string all(text, std::fread(text, 1, sizeof text - 1, messages));
+        std::fclose(messages);
+        size_t errors = 0;
+        for (size_t at = 0; (at = all.find("ERROR:", at)) != std::string::npos; ++at)
+            ++errors;
+        if (refuse) {
+            EXPECT_EQ(rc, 1);
+            EXPECT_EQ(errors, 1u) << all;
+            EXPECT_NE(all.find("cannot write the printer stream (disk full)"), std::string::npos) << all;
+            EXPECT_EQ(all.find("PAGE:"), std::string::npos) << all;
+            continue;
+        }
+        EXPECT_EQ(rc, 0) << all;
+        EXPECT_EQ(errors, 0u) << all;
+        EXPECT_TRUE(held.empty()) << held.size() << " bytes held back";
+        EXPECT_GE(flushes, 2);
+        const qx316::DecodeResult d = qx316::decodeStream(sent.data(), sent.size());
+        ASSERT_TRUE(d.ok) << d.error;
+        EXPECT_EQ(d.pages.size(), 2u);
+    }
+    unlink(in.c_str());
+}

@@ -139,6 +139,34 @@ TEST(RowFormats, HalftonedRowsPassThroughUnchanged) {
     }
 }
 
+// On a wide row one dot anywhere is found, padding bits alone are no ink,
+// and rows with and without padding bits print alike: 1-bit K against 8-bit
+// gray, with one dot a row walking across every byte.
+TEST(RowFormats, HalftonedInkIsFoundAnywhereOnAWideRow) {
+    const int w = 1101, h = 2 * w;
+    const size_t planeBytes = (w + 7) / 8;
+    const auto dot = [](int y) { return y / 2; }; // even rows: the dot; odd rows: padding bits only
+    const RowFn k1 = [&](int y, uint8_t *row) {
+        std::memset(row, 0, planeBytes);
+        if (y % 2 == 0)
+            row[dot(y) / 8] |= uint8_t(0x80 >> (dot(y) % 8));
+        if (y % 3 == 0)
+            row[planeBytes - 1] |= 0x03;
+    };
+    const RowFn grey = [&](int y, uint8_t *row) {
+        std::memset(row, 255, w);
+        if (y % 2 == 0)
+            row[dot(y)] = 0;
+    };
+    for (const qx316::PrintOptions &o : {opts(3, 0), opts(5, 0), opts(10, 1)}) {
+        const Result a = run(o, {w, h, qx316::RowFormat::K1}, k1);
+        const Result b = run(o, {w, h, qx316::RowFormat::Gray8}, grey);
+        ASSERT_EQ(a.rc | b.rc, 0) << a.error << b.error;
+        EXPECT_EQ(a.stream, b.stream) << modeName(o);
+        EXPECT_EQ(a.stats.linesSent, b.stats.linesSent) << modeName(o);
+    }
+}
+
 // In a mode of 1-bit C, M, Y and K planes every input bit is a printed dot.
 TEST(RowFormats, OneBitPlanesArriveBitForBit) {
     const int w = 203, h = 37;

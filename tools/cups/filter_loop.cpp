@@ -5,6 +5,7 @@
 #include <cups/cups.h>
 #include <cups/raster.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +17,11 @@ namespace qx316::cupsfilter {
 
 namespace {
 
+// Bytes read from the raster input at a time. libcups asks for an
+// uncompressed raster one line at a time; the input reads ahead so that a
+// line costs a copy rather than a system call.
+constexpr size_t kInputBlock = 64 * 1024;
+
 // The raster input as libcups reads it. An interrupted read gives up when
 // the job is cancelled, so a filter waiting on an idle pipe stops at once.
 struct Input {
@@ -23,17 +29,17 @@ struct Input {
     const volatile std::sig_atomic_t *cancel = nullptr;
     bool eof = false;
     int error = 0;
-    uint64_t total = 0;
+    uint64_t total = 0;           // bytes handed to libcups
+    std::vector<uint8_t> ahead;   // bytes read ahead: [at, end) not yet handed over
+    size_t at = 0, end = 0;
 };
 
-ssize_t readInput(void *ctx, unsigned char *buf, size_t len) {
-    Input *in = static_cast<Input *>(ctx);
+// One read of the input: bytes read, 0 at its end, -1 on an error or cancel.
+ssize_t readSome(Input *in, unsigned char *buf, size_t len) {
     for (;;) {
         const ssize_t n = ::read(in->fd, buf, len);
-        if (n > 0) {
-            in->total += uint64_t(n);
+        if (n > 0)
             return n;
-        }
         if (n == 0) {
             in->eof = true;
             return 0;
@@ -46,6 +52,28 @@ ssize_t readInput(void *ctx, unsigned char *buf, size_t len) {
         in->error = errno;
         return -1;
     }
+}
+
+ssize_t readInput(void *ctx, unsigned char *buf, size_t len) {
+    Input *in = static_cast<Input *>(ctx);
+    if (in->at == in->end) {
+        // A request as big as a block goes straight to the caller's buffer.
+        const bool direct = len >= in->ahead.size();
+        const ssize_t n = readSome(in, direct ? buf : in->ahead.data(), direct ? len : in->ahead.size());
+        if (n <= 0)
+            return n;
+        if (direct) {
+            in->total += uint64_t(n);
+            return n;
+        }
+        in->at = 0;
+        in->end = size_t(n);
+    }
+    const size_t n = std::min(len, in->end - in->at);
+    std::memcpy(buf, in->ahead.data() + in->at, n);
+    in->at += n;
+    in->total += uint64_t(n);
+    return ssize_t(n);
 }
 
 // A temporary file in CUPS's temporary directory, removed at once: planar
@@ -124,6 +152,7 @@ public:
             ::close(ownFd_);
     }
     int run();
+    int finish(int status);
 
 private:
     enum class Step { Next, Stop };
@@ -133,6 +162,8 @@ private:
         std::fprintf(run_.messages, "%s: %s\n", prefix, oneLine(text).c_str());
         std::fflush(run_.messages);
     }
+    bool flushOutput();
+    std::string outputWords() const;
     Step fail(const std::string &text);
     Step kitFail(const std::string &where);
     Step cancelJob();
@@ -154,11 +185,21 @@ private:
     std::vector<uint8_t> line_, row_;
 };
 
+bool Filter::flushOutput() { return !run_.flush || run_.flush(); }
+
+// Why the output refused bytes, in words.
+std::string Filter::outputWords() const {
+    const std::string words = "cannot write the printer stream";
+    const std::string why = run_.outputError ? run_.outputError() : std::string();
+    return why.empty() ? words : words + " (" + why + ")";
+}
+
 Filter::Step Filter::fail(const std::string &text) {
     // A healthy job ends the page at the current line and then the job, so
     // the stream never stops inside a command.
     if (job_)
         job_->cancel();
+    flushOutput();
     say("ERROR", text);
     status_ = 1;
     return Step::Stop;
@@ -179,10 +220,12 @@ Filter::Step Filter::kitFail(const std::string &where) {
 Filter::Step Filter::cancelJob() {
     const int done = copiesOut_;
     const int rc = job_ ? job_->cancel() : kOk;
+    const bool sent = flushOutput();
     if (done > 0)
         say("PAGE", std::to_string(pages_ + 1) + " " + std::to_string(done));
-    if (rc != kOk) {
-        say("ERROR", "job cancelled, but the printer stream could not be ended cleanly: " + job_->error());
+    if (rc != kOk || !sent) {
+        say("ERROR", "job cancelled, but the printer stream could not be ended cleanly: " +
+                         (rc != kOk ? job_->error() : outputWords()));
         status_ = 1;
     } else {
         say("INFO", "Job cancelled after " + std::to_string(pages_ + (done > 0)) + " pages");
@@ -224,14 +267,15 @@ Filter::Step Filter::printCopy(const PageLayout &l, int copy, Spool *planes, Spo
     ++copiesOut_;
     const size_t rb = row_.size();
     const int h = l.shape.height;
+    uint8_t *line = lineIsRow(l) ? row_.data() : line_.data();
+    std::string err;
     for (int y = 0; y < h; ++y) {
         if (cancelled())
             return cancelJob();
-        std::string err;
         if (copy == 1) {
-            if (!readLine(l, y, planes, line_.data(), err))
+            if (!readLine(l, y, planes, line, err))
                 return cancelled() ? cancelJob() : fail(where + ": " + err);
-            convertLine(l, line_.data(), row_.data());
+            convertLine(l, line, row_.data());
             if (rows && !rows->write(row_.data(), rb, err))
                 return fail(where + ": " + err);
         } else if (!rows->readAt(row_.data(), rb, uint64_t(y) * rb, err)) {
@@ -271,7 +315,7 @@ Filter::Step Filter::page(const cups_page_header2_t &h) {
                     "-bit, " + std::to_string(l.copies) + (l.copies == 1 ? " copy)" : " copies)"));
     copiesOut_ = 0;
     try {
-        line_.assign(l.lineBytes, 0);
+        line_.assign(lineIsRow(l) ? 0 : l.lineBytes, 0);
         row_.assign(rowBytes(l.shape.format, l.shape.width), 0);
     } catch (const std::bad_alloc &) {
         return fail(where + ": no memory for a raster line");
@@ -305,6 +349,8 @@ Filter::Step Filter::page(const cups_page_header2_t &h) {
     for (int copy = 1; copy <= l.copies; ++copy)
         if (printCopy(l, copy, planes.get(), rows.get()) == Step::Stop)
             return Step::Stop;
+    if (!flushOutput())
+        return fail(where + ": " + outputWords());
     ++pages_;
     copiesOut_ = 0;
     say("PAGE", std::to_string(number) + " " + std::to_string(l.copies));
@@ -331,6 +377,7 @@ int Filter::run() {
         in_.fd = ownFd_;
     }
     in_.cancel = run_.cancel;
+    in_.ahead.resize(kInputBlock);
     raster_ = cupsRasterOpenIO(readInput, &in_, CUPS_RASTER_READ);
     if (!raster_) {
         if (cancelled()) {
@@ -375,15 +422,28 @@ int Filter::run() {
         kitFail("job end");
         return status_;
     }
+    if (!flushOutput()) {
+        fail("job end: " + outputWords());
+        return status_;
+    }
     say("INFO", "Ready to print " + std::to_string(pages_) + (pages_ == 1 ? " page" : " pages"));
     return 0;
+}
+
+// Every way out of run() sends the output on; this catches bytes one might
+// have left held back.
+int Filter::finish(int status) {
+    if (flushOutput() || status != 0)
+        return status;
+    say("ERROR", outputWords());
+    return 1;
 }
 
 } // namespace
 
 int runFilter(const FilterRun &run) {
     Filter f(run);
-    return f.run();
+    return f.finish(f.run());
 }
 
 } // namespace qx316::cupsfilter

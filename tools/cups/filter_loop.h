@@ -21,6 +21,9 @@ struct FilterRun {
     const char *const *argv = nullptr; // job user title copies options [file]
     int inputFd = 0;                   // read when argv names no file
     Sink output;                       // the printer stream
+    // Sends on what output holds back; false when the bytes are refused.
+    // Called at every page end and before the run returns. May be empty.
+    std::function<bool()> flush;
     // Words for a refused write (e.g. the errno of the last write); may be empty.
     std::function<std::string()> outputError;
     // Set (by a signal handler) to cancel the job; checked for every line

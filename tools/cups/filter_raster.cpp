@@ -236,7 +236,8 @@ void convertLine(const PageLayout &l, const uint8_t *line, uint8_t *row) {
                 continue;
             }
             if (!chunky || l.colors == 1) {
-                std::memcpy(dst, line + size_t(src) * l.bandBytes, pb);
+                if (dst != line + size_t(src) * l.bandBytes)
+                    std::memcpy(dst, line + size_t(src) * l.bandBytes, pb);
             } else {
                 std::memset(dst, 0, pb);
                 // Padding bits come first in a pixel, then the colours.
@@ -292,6 +293,11 @@ void convertLine(const PageLayout &l, const uint8_t *line, uint8_t *row) {
             }
         }
     }
+}
+
+bool lineIsRow(const PageLayout &l) {
+    return l.bitsPerColor == 1 && l.colors == 1 && l.shape.format == RowFormat::K1 && !l.invert &&
+           l.lineBytes == rowBytes(l.shape.format, l.shape.width);
 }
 
 bool pageOptions(const cups_page_header2_t &h, const PrintOptions &job, PrintOptions &out, std::string &err) {

@@ -44,7 +44,13 @@ bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err)
 // Converts one raster line into a kit row of rowBytes(format, width) bytes.
 // The line is cupsBytesPerLine bytes in chunky and banded order; in planar
 // order it is the line of each colour one after another (lineBytes).
+// line may be row when lineIsRow(l).
 void convertLine(const PageLayout &l, const uint8_t *line, uint8_t *row);
+
+// Whether a raster line is already a kit row but for the padding bits of
+// its last byte (1-bit, one colour, no inversion): the line can then be read
+// into the row and converted where it lies.
+bool lineIsRow(const PageLayout &l);
 
 // The job's options for a page: the job-wide ones, replaced by the page
 // header's option fields when the header carries the marker. false with the

@@ -20,7 +20,7 @@ int g_writeErrno = 0;
 
 // Writes all bytes to standard output; a write interrupted by SIGTERM goes
 // on, since the page end still has to reach the printer.
-bool writeOut(const uint8_t *p, size_t n) {
+bool writeAll(const uint8_t *p, size_t n) {
     while (n > 0) {
         const ssize_t w = ::write(STDOUT_FILENO, p, n);
         if (w < 0 && errno == EINTR)
@@ -32,6 +32,40 @@ bool writeOut(const uint8_t *p, size_t n) {
         p += w;
         n -= size_t(w);
     }
+    return true;
+}
+
+// The printer stream arrives in chunks of a few bytes to a few kilobytes;
+// they are gathered into blocks so that a write(2) carries many of them.
+// The page loop sends the block on at every page end and before it returns.
+// After a refused write every later one is refused too.
+constexpr size_t kOutputBlock = 64 * 1024;
+uint8_t g_out[kOutputBlock];
+size_t g_outUsed = 0;
+bool g_outFailed = false;
+
+bool flushOut() {
+    if (g_outFailed)
+        return false;
+    const size_t n = g_outUsed;
+    g_outUsed = 0;
+    g_outFailed = !writeAll(g_out, n);
+    return !g_outFailed;
+}
+
+bool writeOut(const uint8_t *p, size_t n) {
+    if (g_outFailed)
+        return false;
+    if (n > kOutputBlock - g_outUsed) {
+        if (!flushOut())
+            return false;
+        if (n >= kOutputBlock) {
+            g_outFailed = !writeAll(p, n);
+            return !g_outFailed;
+        }
+    }
+    std::memcpy(g_out + g_outUsed, p, n);
+    g_outUsed += n;
     return true;
 }
 
@@ -52,6 +86,7 @@ int main(int argc, char **argv) {
     run.argv = argv;
     run.inputFd = STDIN_FILENO;
     run.output = writeOut;
+    run.flush = flushOut;
     run.outputError = [] { return g_writeErrno ? std::string(std::strerror(g_writeErrno)) : std::string(); };
     run.cancel = &g_cancel;
     run.messages = stderr;
