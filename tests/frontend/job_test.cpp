@@ -3,6 +3,8 @@
 #include "job.h"
 #include "qx316_stream.h"
 #include "kit_options.h"
+#include "dot_patterns.h"
+#include "hex.h"
 #include "stream_builder.h"
 #include "testpage.h"
 
@@ -10,13 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <map>
 #include <set>
 #include <tuple>
 
 using qx316test::Bytes;
-using qx316test::hex;
+using qxtest::hex;
 using qx316test::opts;
 
 namespace {
@@ -67,58 +68,6 @@ Printed printTestPages(const qx316::PrintOptions &o, std::vector<const qx316::Te
     for (const qx316::TestPage *tp : pages)
         list.push_back(testPage(*tp));
     return print(o, list);
-}
-
-// ---- Candidate patterns, from the rules of each pattern type -----------------
-
-// Type 1: each 2-bit value of a level gives 00 (0), 10 (2), 01 or 11 (1);
-// a level holding the value 3 gives no dots.
-bool type1Candidate(int level, int pattern) {
-    const int a = level >> 2, b = level & 3;
-    if (a == 3 || b == 3)
-        return pattern == 0;
-    auto ok = [](int v, int dots) { return v == 0 ? dots == 0 : v == 2 ? dots == 2 : (dots == 1 || dots == 3); };
-    return ok(a, pattern >> 2) && ok(b, pattern & 3);
-}
-
-bool tableRowHas(const uint8_t *row, int columns, int pattern) {
-    bool any = false;
-    for (int j = 0; j < columns; ++j) {
-        any |= row[j] != 0;
-        if (row[j] == pattern && (pattern != 0 || j == 0))
-            return true;
-    }
-    return pattern == 0 && !any;
-}
-
-bool nibbleCandidate(int tgl, int level, int pattern) {
-    switch (tgl) {
-    case 1: return type1Candidate(level, pattern);
-    case 2: return level <= 4 ? tableRowHas(Ptr4bit5_1[level], 4, pattern) : pattern == 0;
-    case 3: return level <= 4 ? std::popcount(unsigned(pattern)) == level : pattern == 0;
-    default: return false;
-    }
-}
-
-// Types 5 and 7: level L sets min(L, 4) bits of the high nibble and the rest
-// in the low one. Type 6: any byte with L bits set.
-bool byteCandidate(int tgl, int level, int pattern) {
-    if (level > 8)
-        return pattern == 0;
-    if (tgl == 6)
-        return std::popcount(unsigned(pattern)) == level;
-    const int hi = pattern >> 4, lo = pattern & 15;
-    return std::popcount(unsigned(hi)) == std::min(level, 4) && std::popcount(unsigned(lo)) == std::max(0, level - 4);
-}
-
-// Type 4 with a paired plane: one draw picks the same column in both tables.
-bool pairCandidate(int level, int first, int second) {
-    if (level > 8)
-        return first == 0 && second == 0;
-    for (int j = 0; j < 3; ++j)
-        if (Ptr44bit9_1_5p[level][j] == first && Ptr44bit9_1_2p[level][j] == second)
-            return true;
-    return false;
 }
 
 uint8_t byteAt(const std::map<int64_t, Bytes> &rows, int64_t line, size_t i) {
@@ -172,7 +121,7 @@ void checkRoundTrip(const Printed &p, const char *name) {
             const Bytes got = it == rows.end() ? Bytes{} : it->second;
             if (got != want && ++mismatches < 4)
                 ADD_FAILURE() << name << " plane " << qx316::planeName(m.letters[d]) << " line " << y
-                              << "\nexpected " << hex(want).substr(0, 120) << "\nactual   " << hex(got).substr(0, 120);
+                              << ": " << qxtest::hexDifference(want, got);
             continue;
         }
         const int q = pairedPlane(m, d);
@@ -188,15 +137,15 @@ void checkRoundTrip(const Printed &p, const char *name) {
                 int got, got2 = 0;
                 if (tgl >= 5) {
                     got = byteAt(rows, y, 2 * i + size_t(half));
-                    ok = byteCandidate(tgl, level, got);
+                    ok = qxref::dot_is_candidate(tgl, level, got);
                 } else {
                     const int shift = half ? 0 : 4;
                     got = (byteAt(rows, y, i) >> shift) & 15;
                     if (tgl == 4) {
                         got2 = (byteAt(pairRows, y, i) >> shift) & 15;
-                        ok = pairCandidate(level, got, got2);
+                        ok = qxref::dot_pair_is_candidate(level, got, got2);
                     } else {
-                        ok = nibbleCandidate(tgl, level, got);
+                        ok = qxref::dot_is_candidate(tgl, level, got);
                     }
                 }
                 if (!ok && ++mismatches < 4)

@@ -4,6 +4,7 @@
 #include "job.h"
 #include "qx316_stream.h"
 #include "kit_options.h"
+#include "hex.h"
 #include "stream_builder.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@
 #include <random>
 
 using qx316test::Bytes;
-using qx316test::hex;
+using qxtest::hex;
 using qx316test::opts;
 
 namespace {

@@ -2,10 +2,10 @@
 // stream bytes, band intake's dispatch and skips, and line encoding.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "alloc_seam.h"
+#include "hex.h"
 #include "job_driver.h"
 #include "job_state.h"
 
@@ -13,16 +13,6 @@ namespace qxtest {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string hex(const Bytes &v) {
-    std::string s;
-    char b[4];
-    for (uint8_t x : v) {
-        std::snprintf(b, sizeof b, "%02X ", x);
-        s += b;
-    }
-    return s;
-}
 
 Bytes slotBytes(const BCB &b) {
     const uint8_t *p = static_cast<const uint8_t *>(b.handle[0]);

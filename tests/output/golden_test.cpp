@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "hex.h"
 #include "job_driver.h"
 #include "page_check.h"
 
@@ -71,16 +72,6 @@ std::vector<uint8_t> runJob(const GoldenCase &c, bool banner) {
 
 std::string goldenPath(const std::string &name) { return std::string(QX_GOLDEN_DIR) + "/" + name + ".bin"; }
 
-std::string hexAround(const std::vector<uint8_t> &b, size_t at) {
-    std::string s;
-    char buf[4];
-    for (size_t i = at; i < b.size() && i < at + 24; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X ", b[i]);
-        s += buf;
-    }
-    return s;
-}
-
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, StreamsAreByteForByteAsRecorded) {
@@ -96,12 +87,7 @@ TEST_P(Golden, StreamsAreByteForByteAsRecorded) {
         std::ifstream in(goldenPath(name), std::ios::binary);
         ASSERT_TRUE(in) << "no golden stream " << goldenPath(name);
         const std::vector<uint8_t> want((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        size_t at = 0;
-        while (at < want.size() && at < got.size() && want[at] == got[at])
-            ++at;
-        EXPECT_TRUE(at == want.size() && at == got.size())
-            << name << ": " << got.size() << " bytes where " << want.size() << " were recorded; first difference at "
-            << at << "\nexpected " << hexAround(want, at) << "\nactual   " << hexAround(got, at);
+        EXPECT_TRUE(got == want) << name << ": " << hexDifference(want, got);
     }
 }
 

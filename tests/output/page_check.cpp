@@ -1,66 +1,13 @@
 #include "page_check.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "dot_patterns.h"
+#include "hex.h"
 
 namespace qxtest {
 
 namespace {
-
-// Candidates per level, written out from the pattern rules: a level's
-// output nibble or byte must be one of the first k entries of its row.
-const uint8_t kType1K[16] = {1, 2, 1, 1, 2, 4, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1};
-const uint8_t kType23K[2][5] = {{1, 2, 1, 4, 1}, {1, 4, 6, 4, 1}};
-const uint8_t kType7K[9] = {1, 4, 6, 4, 1, 4, 6, 4, 1};
-
-bool nibbleIsCandidate(int tgl, int level, int out) {
-    if (level == 0) return out == 0;
-    switch (tgl) {
-        case 1:
-            for (int c = 0; c < kType1K[level]; ++c)
-                if (Ptr2bit3_2[level][c] == out) return true;
-            return false;
-        case 2:
-        case 3: {
-            if (level > 4) return out == 0;
-            const uint8_t *row = tgl == 2 ? Ptr4bit5_1[level] : Ptr4bit5_2[level];
-            for (int c = 0; c < kType23K[tgl - 2][level]; ++c)
-                if (row[c] == out) return true;
-            return false;
-        }
-        case 4:
-            if (level > 8) return out == 0;
-            for (int c = 0; c < 3; ++c)
-                if (Ptr44bit9_1_5p[level][c] == out) return true;
-            return false;
-        default: return false;
-    }
-}
-
-bool pairIsCandidate(int level, int first, int second) {
-    if (level == 0 || level > 8) return first == 0 && second == 0;
-    for (int c = 0; c < 3; ++c)
-        if (Ptr44bit9_1_5p[level][c] == first && Ptr44bit9_1_2p[level][c] == second) return true;
-    return false;
-}
-
-bool byteIsCandidate(int level, int out) {
-    if (level == 0 || level > 8) return out == 0;
-    for (int c = 0; c < kType7K[level]; ++c)
-        if (Ptr8bit9_1[level][c] == out) return true;
-    return false;
-}
-
-std::string hex(const std::vector<uint8_t> &v) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < v.size() && i < 48; ++i) {
-        std::snprintf(b, sizeof b, "%02X ", v[i]);
-        s += b;
-    }
-    if (v.size() > 48) s += "...";
-    return s;
-}
 
 // First and last non-zero byte.
 bool inkSpan(const std::vector<uint8_t> &b, int *left, int *right) {
@@ -110,15 +57,16 @@ std::string checkPatternRow(int tgl, const std::vector<uint8_t> &in, int left, i
         const int levels[2] = {in[i] >> 4, in[i] & 15};
         if (doubled) {
             for (int h = 0; h < 2; ++h)
-                if (!byteIsCandidate(levels[h], row[skip + 2 * (i - left) + h]))
+                if (!qxref::dot_is_candidate(tgl, levels[h], row[skip + 2 * (i - left) + h]))
                     return "byte " + std::to_string(i) + " not a candidate of level " + std::to_string(levels[h]);
             continue;
         }
         const uint8_t out = row[skip + i - left];
         const int outs[2] = {out >> 4, out & 15};
         for (int h = 0; h < 2; ++h) {
-            const bool ok = pairedRow ? pairIsCandidate(levels[h], outs[h], ((*pairedRow)[skip + i - left] >> (4 * (1 - h))) & 15)
-                                      : nibbleIsCandidate(tgl, levels[h], outs[h]);
+            const bool ok = pairedRow ? qxref::dot_pair_is_candidate(levels[h], outs[h],
+                                                                     ((*pairedRow)[skip + i - left] >> (4 * (1 - h))) & 15)
+                                      : qxref::dot_is_candidate(tgl, levels[h], outs[h]);
             if (!ok) return "byte " + std::to_string(i) + " not a candidate of level " + std::to_string(levels[h]);
         }
     }
@@ -225,7 +173,7 @@ std::string checkPage(const PlaneSetup &setup, const std::vector<Line> &lines, c
             ++seen;
             if (setup.tgl[p] == 0) {
                 const std::vector<uint8_t> want(in.begin(), in.begin() + right + 1);
-                if (row->second != want) return where + ": got " + hex(row->second) + " want " + hex(want);
+                if (row->second != want) return where + ": got " + hexHead(row->second, 48) + " want " + hexHead(want, 48);
                 continue;
             }
             const std::vector<uint8_t> *pairedRow = nullptr;
@@ -235,7 +183,7 @@ std::string checkPage(const PlaneSetup &setup, const std::vector<Line> &lines, c
                 pairedRow = &pr->second;
             }
             const std::string bad = checkPatternRow(setup.tgl[p], in, left, right, row->second, pairedRow);
-            if (!bad.empty()) return where + ": " + bad + " in " + hex(row->second);
+            if (!bad.empty()) return where + ": " + bad + " in " + hexHead(row->second, 48);
         }
         if (plane && plane->rows.size() != seen) return "plane " + std::to_string(p) + ": extra rows";
     }

@@ -1,11 +1,12 @@
 // Dot-pattern expansion: tables, draws, and the expanders' writes.
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cstring>
+#include <cstdint>
 #include <vector>
 
+#include "dot_patterns.h"
 #include "hex.h"
+#include "line_data.h"
 #include "qxdro316_inner.h"
 
 namespace {
@@ -13,133 +14,9 @@ namespace {
 using qxtest::bytes;
 using qxtest::hex;
 
-// ---- Candidate lists, written from the pattern rules, not from the library.
-
-using List = std::vector<int>;
-
-int bits(int v) { return std::popcount(static_cast<unsigned>(v)); }
-
-// Type 1: two 2-bit pixels; 0 -> 00, 2 -> 10, 1 -> 01 or 11; a 3 blanks all.
-List candidates_type1(int level)
-{
-    const int a = level >> 2, b = level & 3;
-    if (a == 3 || b == 3)
-        return {0};
-    auto choices = [](int x) { return x == 0 ? List{0} : x == 2 ? List{2} : List{1, 3}; };
-    List out;
-    for (int ca : choices(a))
-        for (int cb : choices(b))
-            out.push_back(ca << 2 | cb);
-    return out;
-}
-
-List candidates_type2(int level)
-{
-    static const List rows[5] = {{0x0}, {0x8, 0x4}, {0xC}, {0x7, 0xB, 0xD, 0xE}, {0xF}};
-    return level <= 4 ? rows[level] : List{};
-}
-
-List candidates_type3(int level)
-{
-    static const List rows[5] = {{0x0}, {0x1, 0x2, 0x4, 0x8}, {0xC, 0x5, 0x6, 0x9, 0xA, 0x3}, {0x7, 0xB, 0xD, 0xE}, {0xF}};
-    return level <= 4 ? rows[level] : List{};
-}
-
-// Type 4: the pattern of one plane per column; one draw picks both planes.
-List candidates_type4(int level, int plane)
-{
-    const List none = {0, 0, 0}, one = {0x8, 0x4, 0x2}, two = {0xC, 0xA, 0x6}, three = {0xE, 0xE, 0xE};
-    if (level == 0)
-        return {0};
-    if (level > 8)
-        return {};
-    if (plane == 1)
-        return level % 2 == 1 ? one : two;
-    return level <= 2 ? none : level <= 4 ? one : level <= 6 ? two : three;
-}
-
-// Types 5 and 7: L dots, high nibble first, nibbles in decreasing order.
-List candidates_type5(int level)
-{
-    if (level > 8)
-        return {};
-    const int want = level > 4 ? level - 4 : level;
-    List out;
-    for (int nib = 15; nib >= 0; --nib)
-        if (bits(nib) == want)
-            out.push_back(level > 4 ? 0xF0 | nib : nib << 4);
-    return out;
-}
-
-// Type 6: every byte with L bits, increasing.
-List candidates_type6(int level)
-{
-    List out;
-    for (int v = 0; v < 256 && level <= 8; ++v)
-        if (bits(v) == level)
-            out.push_back(v);
-    return out;
-}
-
-List candidates(int type, int level, int plane = 0)
-{
-    switch (type) {
-    case 1: return candidates_type1(level);
-    case 2: return candidates_type2(level);
-    case 3: return candidates_type3(level);
-    case 4: return candidates_type4(level, plane);
-    case 5:
-    case 7: return candidates_type5(level);
-    case 6: return candidates_type6(level);
-    default: return {};
-    }
-}
-
-bool doubled(int type) { return type >= 5 && type <= 7; }
-
-// ---- A plain model of the expansion, from the rules above.
-
-int32_t ref_rand(int32_t *seed)
-{
-    *seed = static_cast<int32_t>(static_cast<uint32_t>(*seed) * 214013u + 2531011u);
-    return (*seed >> 16) & 0x7FFF;
-}
-
-int ref_pick(int type, int level, int32_t *seed)
-{
-    const int k = static_cast<int>(candidates(type, level).size());
-    return k > 1 ? ref_rand(seed) / (32767 / k + 1) : 0;
-}
-
-// Expands src into out0 (and out1) as the rules say; returns the draws made.
-int ref_expand(int type, const std::vector<uint8_t> &src, std::vector<uint8_t> &out0, std::vector<uint8_t> *out1,
-               int32_t *seed)
-{
-    int draws = 0;
-    for (size_t i = 0; i < src.size(); ++i) {
-        for (int half = 0; half < 2; ++half) {
-            const int level = half == 0 ? src[i] >> 4 : src[i] & 0x0F;
-            if (level == 0)
-                continue;
-            const List c = candidates(type, level);
-            if (c.empty())
-                continue;  // beyond the table: no dots, no draw
-            const int32_t s = *seed;
-            const int col = ref_pick(type, level, seed);
-            draws += (*seed != s);
-            if (doubled(type)) {
-                out0[2 * i + static_cast<size_t>(half)] = static_cast<uint8_t>(c[static_cast<size_t>(col)]);
-            } else {
-                const int shift = half == 0 ? 4 : 0;
-                out0[i] = static_cast<uint8_t>(out0[i] | c[static_cast<size_t>(col)] << shift);
-                if (type == 4 && out1 != nullptr)
-                    (*out1)[i] = static_cast<uint8_t>((*out1)[i] |
-                                                      candidates(4, level, 1)[static_cast<size_t>(col)] << shift);
-            }
-        }
-    }
-    return draws;
-}
+using qxref::dot_candidates;
+using qxref::dot_doubled;
+using qxref::DotList;
 
 // Steps of the generator from `from` to `to`; -1 if not within `limit`.
 int seed_steps(int32_t from, int32_t to, int limit = 100000)
@@ -147,7 +24,7 @@ int seed_steps(int32_t from, int32_t to, int limit = 100000)
     for (int n = 0; n <= limit; ++n) {
         if (from == to)
             return n;
-        ref_rand(&from);
+        qxref::dot_rand(&from);
     }
     return -1;
 }
@@ -161,7 +38,7 @@ struct Expanded {
 // encoder's, or filled with `fill` to see which bytes are written).
 Expanded expand(OutputContext &ctx, int type, const std::vector<uint8_t> &src, bool withSecond, uint8_t fill = 0)
 {
-    const size_t len = doubled(type) ? 2 * src.size() : src.size();
+    const size_t len = dot_doubled(type) ? 2 * src.size() : src.size();
     Expanded e{std::vector<uint8_t>(len + 2, fill), std::vector<uint8_t>(src.size() + 2, fill), 0};
     uint8_t *planes[2] = {e.first.data(), withSecond ? e.second.data() : nullptr};
     uint8_t *const keep[2] = {planes[0], planes[1]};
@@ -179,11 +56,12 @@ TEST(MyRand, SequenceFromZero)
     const int want[] = {38, 7719, 21238, 2437, 8855, 11797};
     for (int w : want)
         EXPECT_EQ(w, MyRand(&seed));
-    // Wraps modulo 2^32 without trouble at the extremes.
-    seed = -1;
-    const int r = MyRand(&seed);
-    EXPECT_EQ(static_cast<int32_t>(0xFFFFFFFFu * 214013u + 2531011u), seed);
-    EXPECT_EQ(static_cast<int>((static_cast<uint32_t>(seed) >> 16) & 0x7FFF), r);
+    // Wraps modulo 2^32 without trouble at the extremes, as the model does.
+    for (int32_t start : {-1, INT32_MIN, INT32_MAX, -214013}) {
+        int32_t lib = start, ref = start;
+        EXPECT_EQ(qxref::dot_rand(&ref), MyRand(&lib)) << start;
+        EXPECT_EQ(ref, lib) << start;
+    }
 }
 
 struct WorkedExample {
@@ -205,7 +83,7 @@ TEST(Expansion, WorkedExamplesFromSeedZero)
         for (bool withSecond : {true, false}) {
             OutputContext ctx{};
             const Expanded e = expand(ctx, c.type, src, withSecond, 0);
-            const size_t len = doubled(c.type) ? 2 * src.size() : src.size();
+            const size_t len = dot_doubled(c.type) ? 2 * src.size() : src.size();
             EXPECT_EQ(static_cast<int>(len), e.result) << "type " << c.type;
             EXPECT_EQ(c.first, hex(head(e.first, len))) << "type " << c.type << " second plane " << withSecond;
             EXPECT_EQ(c.draws, seed_steps(0, ctx.randSeed)) << "type " << c.type;
@@ -228,7 +106,7 @@ TEST(Tables, HoldTheCandidatesOfEveryLevel)
     };
     for (const Table &t : tables) {
         for (int level = 0; level < t.rows; ++level) {
-            const List want = candidates(t.type, level, t.plane);
+            const DotList want = dot_candidates(t.type, level, t.plane);
             for (int col = 0; col < t.cols; ++col) {
                 const int w = col < static_cast<int>(want.size()) ? want[static_cast<size_t>(col)] : 0;
                 EXPECT_EQ(w, t.data[level * t.cols + col])
@@ -238,11 +116,11 @@ TEST(Tables, HoldTheCandidatesOfEveryLevel)
     }
     // Types 3 and 6 enumerate every pattern with the level's dot count.
     for (int level = 0; level <= 4; ++level)
-        for (int v : candidates_type3(level))
-            EXPECT_EQ(level, bits(v));
+        for (int v : qxref::dot_candidates_type3(level))
+            EXPECT_EQ(level, qxref::dot_bits(v));
     const int sizes[9] = {1, 8, 28, 56, 70, 56, 28, 8, 1};
     for (int level = 0; level <= 8; ++level)
-        EXPECT_EQ(sizes[level], static_cast<int>(candidates_type6(level).size()));
+        EXPECT_EQ(sizes[level], static_cast<int>(qxref::dot_candidates_type6(level).size()));
 }
 
 std::vector<uint8_t> random_line(qxtest::Lcg &rng, int type, size_t n)
@@ -267,11 +145,12 @@ TEST(Expansion, MatchesThePlainModelOnRandomLines)
             const std::vector<uint8_t> src = random_line(rng, type, static_cast<size_t>(1 + rng.below(60)));
             const bool withSecond = type == 4 || line % 2 == 0;
             const Expanded e = expand(ctx, type, src, withSecond, 0);
-            std::vector<uint8_t> want0(e.first.size(), 0), want1(e.second.size(), 0);
-            ref_expand(type, src, want0, withSecond ? &want1 : nullptr, &refSeed);
-            ASSERT_EQ(hex(want0), hex(e.first)) << "type " << type << " line " << line << " input " << hex(src);
+            qxref::DotLine want = qxref::dot_expand(type, src, &refSeed);
+            want.first.resize(e.first.size(), 0);
+            want.second.resize(e.second.size(), 0);
+            ASSERT_EQ(hex(want.first), hex(e.first)) << "type " << type << " line " << line << " input " << hex(src);
             if (withSecond) {
-                ASSERT_EQ(hex(want1), hex(e.second)) << "type " << type << " line " << line;
+                ASSERT_EQ(hex(want.second), hex(e.second)) << "type " << type << " line " << line;
             }
             ASSERT_EQ(refSeed, ctx.randSeed) << "type " << type << " line " << line;
         }
@@ -291,21 +170,17 @@ TEST(Expansion, EveryPatternIsACandidateOfItsLevel)
             for (size_t i = 0; i < src.size(); ++i) {
                 for (int half = 0; half < 2; ++half) {
                     const int level = half == 0 ? src[i] >> 4 : src[i] & 0x0F;
-                    for (int plane = 0; plane < (type == 4 ? 2 : 1); ++plane) {
-                        int got;
-                        if (doubled(type))
-                            got = e.first[2 * i + static_cast<size_t>(half)];
-                        else
-                            got = ((plane == 0 ? e.first : e.second)[i] >> (half == 0 ? 4 : 0)) & 0x0F;
-                        List allowed = candidates(type, level, plane);
-                        if (allowed.empty())
-                            allowed = {0};  // beyond the table: no dots
-                        bool found = false;
-                        for (int a : allowed)
-                            found = found || a == got;
-                        ASSERT_TRUE(found) << "type " << type << " level " << level << " plane " << plane
-                                           << " gave " << std::hex << got;
+                    if (dot_doubled(type)) {
+                        const int got = e.first[2 * i + static_cast<size_t>(half)];
+                        ASSERT_TRUE(qxref::dot_is_candidate(type, level, got))
+                            << "type " << type << " level " << level << " gave " << got;
+                        continue;
                     }
+                    const int shift = half == 0 ? 4 : 0;
+                    const int got = (e.first[i] >> shift) & 0x0F, got2 = (e.second[i] >> shift) & 0x0F;
+                    ASSERT_TRUE(type == 4 ? qxref::dot_pair_is_candidate(level, got, got2)
+                                          : qxref::dot_is_candidate(type, level, got))
+                        << "type " << type << " level " << level << " gave " << got << " / " << got2;
                 }
             }
         }
@@ -321,7 +196,7 @@ TEST(Expansion, DrawsOncePerLevelWithChoices)
             int want = 0;
             for (uint8_t v : src)
                 for (int level : {v >> 4, v & 0x0F})
-                    want += level != 0 && candidates(type, level).size() > 1;
+                    want += level != 0 && dot_candidates(type, level).size() > 1;
             OutputContext ctx{};
             ctx.randSeed = 12345;
             expand(ctx, type, src, type == 4, 0);
@@ -370,7 +245,7 @@ TEST(Expansion, WhatEachTypeWritesToEachPlane)
     for (int type = 1; type <= 7; ++type) {
         OutputContext ctx{};
         const Expanded e = expand(ctx, type, src, true, 0xAA);
-        if (doubled(type)) {
+        if (dot_doubled(type)) {
             EXPECT_EQ(6, e.result);
             // Zero levels leave their bytes as they were; the second plane is not used.
             EXPECT_EQ(0xAA, e.first[1]) << "type " << type;
@@ -396,7 +271,7 @@ TEST(Expansion, CountZeroWritesNothing)
         uint8_t a[2] = {0xAA, 0xAA}, b[2] = {0xAA, 0xAA};
         uint8_t *cursors[2] = {a, b};
         EXPECT_EQ(0, SelectRandomIndex(cursors, src, 0, static_cast<int16_t>(type), &ctx));
-        EXPECT_EQ(0, doubled(type) ? SetPtrDouble(static_cast<int16_t>(type), cursors, src, 0, &ctx)
+        EXPECT_EQ(0, dot_doubled(type) ? SetPtrDouble(static_cast<int16_t>(type), cursors, src, 0, &ctx)
                                    : SetPtrEqual(static_cast<int16_t>(type), cursors, src, 0, &ctx));
         EXPECT_EQ("AA AA", hex(a, 2));
         EXPECT_EQ("AA AA", hex(b, 2));
@@ -432,7 +307,7 @@ TEST(Expansion, LevelsBeyondTheTableGiveNoDotsAndNoDraw)
     for (const Case &c : cases) {
         OutputContext ctx{};
         const Expanded e = expand(ctx, c.type, bytes(c.input), true, 0);
-        EXPECT_EQ(c.first, hex(head(e.first, doubled(c.type) ? 2 * bytes(c.input).size() : bytes(c.input).size())))
+        EXPECT_EQ(c.first, hex(head(e.first, dot_doubled(c.type) ? 2 * bytes(c.input).size() : bytes(c.input).size())))
             << "type " << c.type;
         EXPECT_EQ(0, ctx.randSeed) << "type " << c.type;
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "hex.h"
+#include "line_data.h"
 #include "qxdro316_inner.h"
 #include "raster_reference.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hex.h"
+#include "line_data.h"
 #include "raster_internal.h"
 #include "raster_reference.h"
 #include "simd_scan.h"

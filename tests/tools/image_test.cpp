@@ -3,6 +3,7 @@
 #include "image.h"
 #include "job.h"
 #include "qx316_stream.h"
+#include "hex.h"
 #include "stream_builder.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@
 #include <string>
 
 using qx316test::Bytes;
-using qx316test::hex;
+using qxtest::hex;
 
 namespace {
 

@@ -3,27 +3,12 @@
 #define QX316_TEST_STREAM_BUILDER_H
 
 #include <cstdint>
-#include <cstdio>
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 namespace qx316test {
 
 using Bytes = std::vector<uint8_t>;
-
-inline std::string hex(const uint8_t *p, size_t n) {
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", p[i]);
-        if (i)
-            s += ' ';
-        s += buf;
-    }
-    return s;
-}
-inline std::string hex(const Bytes &b) { return hex(b.data(), b.size()); }
 
 struct StreamBuilder {
     Bytes b;

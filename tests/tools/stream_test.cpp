@@ -1,6 +1,7 @@
 // The stream decoder: broken streams stop at their first fault with its
 // offset; valid streams give back the lines they carry.
 #include "qx316_stream.h"
+#include "hex.h"
 #include "stream_builder.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ using qx316::decodeStream;
 using qx316::DecodeResult;
 using qx316::StreamLimits;
 using qx316test::Bytes;
-using qx316test::hex;
+using qxtest::hex;
 using qx316test::StreamBuilder;
 
 namespace {
@@ -186,8 +187,8 @@ TEST(ValidStream, RowsOfOneBand) {
         for (const auto &[line, want] : c.rows) {
             auto it = k->rows.find(line);
             ASSERT_NE(it, k->rows.end()) << c.name << ": line " << line << " missing";
-            EXPECT_EQ(it->second, want) << c.name << " line " << line << "\nexpected " << hex(want).substr(0, 90)
-                                        << "\nactual   " << hex(it->second).substr(0, 90);
+            EXPECT_EQ(it->second, want) << c.name << " line " << line << ": "
+                                        << qxtest::hexDifference(want, it->second);
         }
         EXPECT_EQ(r.pages[0].bands, 1);
     }

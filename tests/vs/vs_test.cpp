@@ -9,20 +9,12 @@
 #include <vector>
 
 #include "alloc_seam.h"
+#include "hex.h"
 #include "qxdro316.h"
 
 namespace {
 
-std::string hex(const uint8_t *p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        if (i) s += ' ';
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
+using qxtest::hex;
 
 // ---- Handles and pointer blocks ---------------------------------------------
 
@@ -272,7 +264,7 @@ TEST(SetData, WorkedExample) {
     alignas(4) uint8_t b[16];
     std::memset(b, 0x11, sizeof b);
     QXVSSetData(b + 1, 0xAB, 10);
-    EXPECT_EQ(hex(b, 16), "11 ab ab ab ab ab ab ab ab ab ab 11 11 11 11 11");
+    EXPECT_EQ(hex(b, 16), "11 AB AB AB AB AB AB AB AB AB AB 11 11 11 11 11");
 }
 
 TEST(SetData, EveryOffsetCountAndValue) {
@@ -294,9 +286,9 @@ TEST(SetData, EveryOffsetCountAndValue) {
 TEST(SetData, OnlyTheLowEightBitsOfTheValue) {
     alignas(4) uint8_t b[12] = {};
     QXVSSetData(b, 0x1AB, 12);
-    EXPECT_EQ(hex(b, 12), "ab ab ab ab ab ab ab ab ab ab ab ab");
+    EXPECT_EQ(hex(b, 12), "AB AB AB AB AB AB AB AB AB AB AB AB");
     QXVSSetData(b + 2, -1, 5);
-    EXPECT_EQ(hex(b, 12), "ab ab ff ff ff ff ff ab ab ab ab ab");
+    EXPECT_EQ(hex(b, 12), "AB AB FF FF FF FF FF AB AB AB AB AB");
     QXVSSetData(nullptr, 0, 10);  // nothing
 }
 

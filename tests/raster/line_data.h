@@ -1,39 +1,14 @@
-// Byte strings as hex text, so a failed comparison shows both sides in hex.
+// Input lines for the raster tests: repeated and counting bytes, joins, and a
+// small deterministic generator. Hex text comes from the shared hex.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <vector>
 
+#include "hex.h"
+
 namespace qxtest {
-
-inline std::string hex(const uint8_t *p, size_t n)
-{
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", p[i]);
-        s += buf;
-    }
-    return s;
-}
-
-inline std::string hex(const std::vector<uint8_t> &v) { return hex(v.data(), v.size()); }
-
-// "61 62 FF" -> bytes.
-inline std::vector<uint8_t> bytes(const char *text)
-{
-    std::vector<uint8_t> v;
-    unsigned x;
-    int used;
-    while (std::sscanf(text, " %2x%n", &x, &used) == 1) {
-        v.push_back(static_cast<uint8_t>(x));
-        text += used;
-    }
-    return v;
-}
 
 inline std::vector<uint8_t> repeat(size_t n, uint8_t v) { return std::vector<uint8_t>(n, v); }
 
