@@ -17,12 +17,6 @@ void setBlank(RasterInfo *r) {
     r->right = 0;
 }
 
-void setPosition(RasterInfo *r, int32_t lineNumber, int16_t bandHeight) {
-    r->lineInBand = static_cast<int16_t>(lineNumber % bandHeight);
-    r->lineNumber = lineNumber;
-    r->bandIndex = lineNumber / bandHeight;
-}
-
 // Lines must arrive in increasing order within a page; an earlier one would
 // put more than a band of lines into a band.
 bool lineInOrder(const OutputContext *ctx, const RasterLineRecord *line) {
@@ -122,6 +116,66 @@ int putJobHeader(OutputContext *ctx) {
     return qxout::appendListItem(ctx, head->handle[0], static_cast<int32_t>(head->cur[0] - head->start[0]));
 }
 
+// ---- What a line holds, found before anything of the job changes ----
+
+struct LineScan {
+    int16_t lineInBand;
+    int32_t bandIndex;
+    int8_t pair[QXDRO_MAX_PLANES];   // the output plane each input plane also feeds, or -1
+    bool noData[QXDRO_MAX_PLANES];   // handed over without data: its pair is blank too
+    int16_t blank[QXDRO_MAX_PLANES];
+    int32_t left[QXDRO_MAX_PLANES];
+    int32_t right[QXDRO_MAX_PLANES];
+};
+
+// The ink verdict of every input plane; -148 for a plane whose span names no
+// bytes that can be read, before anything changes.
+int scanLine(const OutputContext *ctx, const RasterLineRecord *line, LineScan *s) {
+    s->lineInBand = static_cast<int16_t>(line->lineNumber % ctx->bandHeight);
+    s->bandIndex = line->lineNumber / ctx->bandHeight;
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        s->pair[p] = static_cast<int8_t>(pairedPlane(ctx, p));
+        const PlaneRaster &raster = line->planes[p];
+        s->noData[p] = !raster.data || raster.width == raster.leftOffset;
+        if (s->noData[p]) {
+            s->blank[p] = 1;
+            s->left[p] = 0;
+            s->right[p] = 0;
+            continue;
+        }
+        // A span that starts before the line, or a depth other than 1, 2, 4
+        // or 8 bits, names no bytes that can be read.
+        const int shift = ctx->planes[p].pixelShift;
+        if (raster.leftOffset < 0 || shift < 0 || shift > 3) return QXDRO_ERR_MODE;
+        const int verdict = qxraster::line_ink_span(raster.data, raster.width, raster.leftOffset, raster.rightMargin,
+                                                    shift, &s->left[p], &s->right[p]);
+        if (verdict < 0) return QXDRO_ERR_MODE;
+        s->blank[p] = static_cast<int16_t>(verdict);
+    }
+    return 0;
+}
+
+void place(RasterInfo *r, const LineScan &s, int32_t lineNumber) {
+    r->lineInBand = s.lineInBand;
+    r->lineNumber = lineNumber;
+    r->bandIndex = s.bandIndex;
+}
+
+// The verdicts become the current lines of the input planes and their pairs.
+void applyScan(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s) {
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        RasterInfo &cur = ctx->planes[p].cur;
+        cur.blank = s.blank[p];
+        cur.left = s.left[p];
+        cur.right = s.right[p];
+        place(&cur, s, line->lineNumber);
+        if (const int q = s.pair[p]; q >= 0) {
+            if (s.noData[p]) setBlank(&ctx->planes[q].cur);
+            place(&ctx->planes[q].cur, s, line->lineNumber);
+        }
+    }
+}
+
 // ---- A line written straight into the band buffers ----
 //
 // The common line: it falls into the band being filled, or opens the next
@@ -150,13 +204,12 @@ uint8_t *slotStart(const BCB *b) { return static_cast<uint8_t *>(qxvs::lock(b->h
 // Band intake completes a band with empty lines; the band holds no ink when
 // every plane's command then has one byte a line, or none, or the page end
 // marked the plane as filler only.
-bool leavesBlankBand(const OutputContext *ctx) {
+bool leavesBlankBand(const OutputContext *ctx, const LineScan &s) {
     int32_t lines[QXDRO_MAX_PLANES] = {};
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         const int32_t added = ctx->bandHeight - (ctx->planes[p].last.lineInBand + 1);
         lines[p] = added;
-        const int q = pairedPlane(ctx, p);
-        if (q >= 0) lines[q] = added;
+        if (s.pair[p] >= 0) lines[s.pair[p]] = added;
     }
     for (int p = 0; p < ctx->outPlaneCount; ++p) {
         const BCB &b = ctx->planes[p].bcb;
@@ -170,41 +223,43 @@ bool leavesBlankBand(const OutputContext *ctx) {
 
 // The band buffers the line goes to and the bytes each may take; no targets
 // when the line needs the general path.
-void directTargets(OutputContext *ctx, DirectLine *line) {
+void directTargets(const OutputContext *ctx, const LineScan &s, DirectLine *direct) {
     if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
-        const PlaneRecord &plane = ctx->planes[p];
-        if (plane.cur.blank != 1 && plane.tglType != 0) return;
+        if (s.blank[p] != 1 && ctx->planes[p].tglType != 0) return;
     }
-    const PlaneRecord &base = ctx->planes[ctx->basePlane];
-    if (base.cur.bandIndex != base.last.bandIndex) {
-        if (base.last.lineInBand == -1 || base.cur.bandIndex != base.last.bandIndex + 1) return;
-        if (!leavesBlankBand(ctx)) return;
-        line->newBand = true;
+    const RasterInfo &baseLast = ctx->planes[ctx->basePlane].last;
+    if (s.bandIndex != baseLast.bandIndex) {
+        if (baseLast.lineInBand == -1 || s.bandIndex != baseLast.bandIndex + 1) return;
+        if (!leavesBlankBand(ctx, s)) return;
+        direct->newBand = true;
     }
+    const int32_t later = ctx->bandHeight - 1 - s.lineInBand;
     int n = 0;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
-        const PlaneRecord &plane = ctx->planes[p];
-        const int32_t first = line->newBand ? 0 : plane.last.lineInBand + 1;
-        const int32_t emptyLines = plane.cur.lineInBand > first ? plane.cur.lineInBand - first : 0;
-        const int32_t later = ctx->bandHeight - 1 - plane.cur.lineInBand;
+        const int32_t first = direct->newBand ? 0 : ctx->planes[p].last.lineInBand + 1;
+        const int32_t emptyLines = s.lineInBand > first ? s.lineInBand - first : 0;
         int32_t coded = 1;
-        if (plane.cur.blank != 1 && qxout::codedLineBound(plane.cur, plane.tglType, &coded) != 0) return;
+        if (s.blank[p] != 1) {
+            RasterInfo span{};
+            span.left = s.left[p];
+            span.right = s.right[p];
+            if (qxout::codedLineBound(span, ctx->planes[p].tglType, &coded) != 0) return;
+        }
         const int32_t bytes = emptyLines + coded;
-        const int q = pairedPlane(ctx, p);
-        const int pair[2] = {p, q};
-        for (int k : pair) {
+        const int32_t need = bytes + later;
+        const int pair[2] = {p, s.pair[p]};
+        for (const int k : pair) {
             if (k < 0) continue;
-            BCB *b = &ctx->planes[k].bcb;
+            BCB *b = const_cast<BCB *>(&ctx->planes[k].bcb);
             if (!b->handle[0]) return;
-            const int32_t used = line->newBand ? qxraster::kLineHeaderBytes : b->used[0];
-            const int32_t length = line->newBand ? 0 : qxraster::line_length(slotStart(b));
-            const int32_t need = bytes + later;
+            const int32_t used = direct->newBand ? qxraster::kLineHeaderBytes : b->used[0];
+            const int32_t length = direct->newBand ? 0 : qxraster::line_length(slotStart(b));
             if (need > b->size - used || length + need > qxraster::kLineLengthMax) return;
-            line->target[n++] = {b, bytes};
+            direct->target[n++] = {b, bytes};
         }
     }
-    line->targets = n;
+    direct->targets = n;
 }
 
 // Slot 0 of a single-block chain, ready to be written.
@@ -219,56 +274,110 @@ void closeSlot(BCB *b) {
     b->cur[0] = nullptr;
 }
 
-void writeDirectLine(OutputContext *ctx, const DirectLine &direct, const RasterLineRecord *line,
-                     QXVSHandle *listOut) {
-    if (direct.newBand) {
-        for (int p = 0; p < ctx->outPlaneCount; ++p) {
-            BCB &b = ctx->planes[p].bcb;
-            qxraster::set_line_length(slotStart(&b), 0);
-            b.used[0] = qxraster::kLineHeaderBytes;
-            ctx->planeFlag[p] = 0;
-        }
-        ++ctx->pendingSkip;
+// The band left holds no ink: it becomes one more pending skip, and every
+// plane buffer starts over, as band draining and completion would leave it.
+void startBandOver(OutputContext *ctx) {
+    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+        BCB &b = ctx->planes[p].bcb;
+        qxraster::set_line_length(slotStart(&b), 0);
+        b.used[0] = qxraster::kLineHeaderBytes;
+        ctx->planeFlag[p] = 0;
     }
-    int i = 0;
-    for (int p = 0; p < ctx->inPlaneCount; ++p) {
-        PlaneRecord &plane = ctx->planes[p];
-        const int q = pairedPlane(ctx, p);
-        BCB *t[2] = {direct.target[i++].block, q >= 0 ? direct.target[i++].block : nullptr};
-        if (plane.cur.blank == 1) {
-            // End-of-line bytes alone: the empty lines' and the line's own.
-            const int32_t bytes = direct.target[i - 1].bytes;
-            for (BCB *b : t) {
-                if (!b) continue;
-                uint8_t *start = slotStart(b);
-                uint8_t *at = start + b->used[0];
-                if (bytes == 1)
-                    *at = qxraster::kEndOfLine;
-                else
-                    std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(bytes));
-                b->used[0] += bytes;
-                qxraster::add_line_length(start, bytes);
-            }
-            continue;
-        }
-        const int32_t first = direct.newBand ? 0 : plane.last.lineInBand + 1;
-        for (BCB *b : t) {
-            if (!b) continue;
-            openSlot(b);
-            for (int32_t j = first; j < plane.cur.lineInBand; ++j) qxout::appendEmptyLine(b, 0);
-        }
-        qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);  // cannot fail: no work block
-        for (BCB *b : t) {
-            if (b) closeSlot(b);
-        }
-    }
-    // Completion then only commits the line.
+    ++ctx->pendingSkip;
+}
+
+// An empty list, and completion then only commits the line.
+void finishDirectLine(OutputContext *ctx, QXVSHandle *listOut) {
     ctx->completeMode = qxout::kSameBand;
     auto *list = static_cast<OutputList *>(qxvs::lock(ctx->listHandle));
     list->count = 0;
     list->items = static_cast<ListItem *>(qxvs::lock(ctx->itemsHandle));
     list->itemsHandle = ctx->itemsHandle;
     *listOut = ctx->listHandle;
+}
+
+// End-of-line bytes alone: a blank line's, and those of the empty lines before it.
+void appendEndsOfLines(BCB *b, int32_t bytes) {
+    uint8_t *start = slotStart(b);
+    uint8_t *at = start + b->used[0];
+    if (bytes == 1)
+        *at = qxraster::kEndOfLine;
+    else
+        std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(bytes));
+    b->used[0] += bytes;
+    qxraster::add_line_length(start, bytes);
+}
+
+// The commonest line of all, one without ink, in one pass: end-of-line
+// bytes for it and the lines skipped since the last one, in every plane
+// buffer it feeds. Same conditions and result as the direct path; false
+// (nothing changed) when they do not hold.
+bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s, QXVSHandle *listOut) {
+    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return false;
+    const int in = ctx->inPlaneCount;
+    for (int p = 0; p < in; ++p) {
+        if (s.blank[p] != 1) return false;
+    }
+    const RasterInfo &baseLast = ctx->planes[ctx->basePlane].last;
+    bool newBand = false;
+    if (s.bandIndex != baseLast.bandIndex) {
+        if (baseLast.lineInBand == -1 || s.bandIndex != baseLast.bandIndex + 1 || !leavesBlankBand(ctx, s))
+            return false;
+        newBand = true;
+    }
+    int32_t bytes[QXDRO_MAX_PLANES];
+    const int32_t later = ctx->bandHeight - 1 - s.lineInBand;
+    for (int p = 0; p < in; ++p) {
+        const int32_t first = newBand ? 0 : ctx->planes[p].last.lineInBand + 1;
+        bytes[p] = (s.lineInBand > first ? s.lineInBand - first : 0) + 1;
+        const int32_t need = bytes[p] + later;
+        const int targets[2] = {p, s.pair[p]};
+        for (const int k : targets) {
+            if (k < 0) continue;
+            const BCB &b = ctx->planes[k].bcb;
+            if (!b.handle[0]) return false;
+            const int32_t used = newBand ? qxraster::kLineHeaderBytes : b.used[0];
+            const int32_t length = newBand ? 0 : qxraster::line_length(slotStart(&b));
+            if (need > b.size - used || length + need > qxraster::kLineLengthMax) return false;
+        }
+    }
+    applyScan(ctx, line, s);
+    if (newBand) startBandOver(ctx);
+    for (int p = 0; p < in; ++p) {
+        appendEndsOfLines(&ctx->planes[p].bcb, bytes[p]);
+        if (s.pair[p] >= 0) appendEndsOfLines(&ctx->planes[s.pair[p]].bcb, bytes[p]);
+    }
+    finishDirectLine(ctx, listOut);
+    return true;
+}
+
+// Precondition: the scan is applied.
+void writeDirectLine(OutputContext *ctx, const DirectLine &direct, const RasterLineRecord *line, const LineScan &s,
+                     QXVSHandle *listOut) {
+    if (direct.newBand) startBandOver(ctx);
+    const DirectTarget *target = direct.target;
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        BCB *t[2] = {target->block, s.pair[p] >= 0 ? target[1].block : nullptr};
+        const int32_t bytes = target->bytes;
+        target += t[1] ? 2 : 1;
+        if (s.blank[p] == 1) {
+            appendEndsOfLines(t[0], bytes);
+            if (t[1]) appendEndsOfLines(t[1], bytes);
+            continue;
+        }
+        PlaneRecord &plane = ctx->planes[p];
+        const int32_t first = direct.newBand ? 0 : plane.last.lineInBand + 1;
+        for (BCB *b : t) {
+            if (!b) continue;
+            openSlot(b);
+            for (int32_t j = first; j < s.lineInBand; ++j) qxout::appendEmptyLine(b, 0);
+        }
+        qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);  // cannot fail: no work block
+        for (BCB *b : t) {
+            if (b) closeSlot(b);
+        }
+    }
+    finishDirectLine(ctx, listOut);
 }
 
 // The current-line records of the output planes, put back when the line
@@ -296,17 +405,18 @@ bool listMayGrow(OutputContext *ctx) {
 }
 
 int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut) {
-    const CurrentLines before(ctx);
-    if (int r = GetImageInfo(ctx, line)) {
-        before.restore(ctx);
-        return r;
-    }
+    LineScan scan;
+    if (int r = scanLine(ctx, line, &scan)) return r;
+    if (writeBlankLine(ctx, line, scan, listOut)) return 0;
     DirectLine direct;
-    directTargets(ctx, &direct);
+    directTargets(ctx, scan, &direct);
     if (direct.targets > 0) {
-        writeDirectLine(ctx, direct, line, listOut);
+        applyScan(ctx, line, scan);
+        writeDirectLine(ctx, direct, line, scan, listOut);
         return 0;
     }
+    const CurrentLines before(ctx);
+    applyScan(ctx, line, scan);
     qxout::JobUndo undo(ctx, listMayGrow(ctx));
     qxout::openList(ctx);
     int r = putJobHeader(ctx);
@@ -335,28 +445,12 @@ int OutputProduceTwo(QXVSHandle *h, const RasterLineRecord *line, QXVSHandle *li
     return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpProduce, ProduceTwo{{}, line, listOut});
 }
 
+// Every plane is analysed before any current line changes, so a refused
+// line (-148) leaves them all as they were.
 int GetImageInfo(OutputContext *ctx, const RasterLineRecord *line) {
-    for (int p = 0; p < ctx->inPlaneCount; ++p) {
-        PlaneRecord &plane = ctx->planes[p];
-        const PlaneRaster &raster = line->planes[p];
-        const int q = pairedPlane(ctx, p);
-        if (raster.data && raster.width != raster.leftOffset) {
-            // A span that starts before the line, or a depth other than 1, 2, 4
-            // or 8 bits, names no bytes that can be read.
-            const bool readable = raster.leftOffset >= 0 && plane.pixelShift >= 0 && plane.pixelShift <= 3;
-            const int verdict = readable ? qxraster::line_ink_span(raster.data, raster.width, raster.leftOffset,
-                                                                   raster.rightMargin, plane.pixelShift,
-                                                                   &plane.cur.left, &plane.cur.right)
-                                         : -1;
-            if (verdict < 0) return QXDRO_ERR_MODE;
-            plane.cur.blank = static_cast<int16_t>(verdict);
-        } else {
-            setBlank(&plane.cur);
-            if (q >= 0) setBlank(&ctx->planes[q].cur);
-        }
-        setPosition(&plane.cur, line->lineNumber, ctx->bandHeight);
-        if (q >= 0) setPosition(&ctx->planes[q].cur, line->lineNumber, ctx->bandHeight);
-    }
+    LineScan scan;
+    if (int r = scanLine(ctx, line, &scan)) return r;
+    applyScan(ctx, line, scan);
     return 0;
 }
 

@@ -240,6 +240,8 @@ TEST(BlankEdge, NegativeLeftOffsetRefusedAsBadSpan) {
     QXVSHandle list = nullptr;
     EXPECT_EQ(OutputProduceTwo(&job.job, &rec, &list), QXDRO_ERR_MODE);
     EXPECT_TRUE(JobState::of(job.job) == before) << "planes before the bad one keep their lines too";
+    EXPECT_EQ(GetImageInfo(job.context(), &rec), QXDRO_ERR_MODE);
+    EXPECT_TRUE(JobState::of(job.job) == before) << "the line analysis alone changes no plane either";
 }
 
 TEST(ListBounds, AGapBeyondTheItemArrayIsRefused) {
