@@ -98,7 +98,8 @@ int16_t blankTest(OutputContext *ctx, BCB **blocks) {
     const int k = getPosition_K(ctx->planeMode);
     const int32_t emptyBand = ctx->bandHeight / ctx->bcbSlots;
     int16_t s = kNoInk;
-    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+    const int planes = qxout::outPlanes(ctx);
+    for (int p = 0; p < planes; ++p) {
         for (int j = 0; j < ctx->bcbSlots; ++j) {
             BCB *b = blocks[p];
             const int32_t len = qxraster::line_length(b->start[j]);

@@ -33,6 +33,11 @@ inline int pairedPlane(const OutputContext *ctx, int plane) {
     return offset != 0 && q < ctx->outPlaneCount ? q : -1;
 }
 
+// The job's output planes, as a count that indexes the per-plane arrays.
+inline int outPlanes(const OutputContext *ctx) {
+    return ctx->outPlaneCount < QXDRO_MAX_PLANES ? ctx->outPlaneCount : QXDRO_MAX_PLANES;
+}
+
 // Appends a chunk to the list being filled; -148 when the item array is full.
 int appendListItem(OutputContext *ctx, QXVSHandle data, int32_t length);
 
