@@ -105,8 +105,25 @@ int pack_core(uint8_t *dst, const uint8_t *src, int n)
             *out++ = v;
             continue;
         }
-        // Runs of one or two bytes up to `triple`.
-        if (lit != nullptr && *lit <= kPairJoins) {
+        // Runs of one or two bytes up to `triple`. Without an open literal a
+        // pair is a repeat of 2 and a single opens a literal, which then
+        // takes in what follows at once.
+        if (lit == nullptr) {
+            const uint8_t v = src[i];
+            if (i + 1 < triple && src[i + 1] == v) {
+                *out++ = 0xFF;  // a repeat of 2
+                *out++ = v;
+                i += 2;
+                continue;
+            }
+            lit = out;
+            *out++ = 0x00;
+            *out++ = v;
+            i += 1;
+            if (i == triple)
+                continue;
+        }
+        if (*lit <= kPairJoins) {
             // Every pair that starts while the control byte is <= 124 joins, and
             // no single fills the literal before it reaches 126: take them all
             // up to control byte 125, plus the second byte of a pair cut there.
@@ -128,33 +145,19 @@ int pack_core(uint8_t *dst, const uint8_t *src, int n)
             i += take;
             continue;
         }
+        // Control byte 125 or 126: a single fills the literal on the way to
+        // 127 (then it closes); a pair starts a new literal.
         const uint8_t v = src[i];
-        const bool pair = i + 1 < triple && src[i + 1] == v;
-        if (lit != nullptr) {
-            // Control byte 125 or 126: a single fills the literal on the way
-            // to 127 (then it closes); a pair starts a new literal.
-            if (!pair) {
-                *lit = static_cast<uint8_t>(*lit + 1);
-                if (*lit == kLiteralFull)
-                    lit = nullptr;
-                *out++ = v;
-                i += 1;
-            } else {
-                lit = out;
-                *out++ = 0x01;
-                *out++ = v;
-                *out++ = v;
-                i += 2;
-            }
-            continue;
-        }
-        if (!pair) {
-            lit = out;
-            *out++ = 0x00;
+        if (!(i + 1 < triple && src[i + 1] == v)) {
+            *lit = static_cast<uint8_t>(*lit + 1);
+            if (*lit == kLiteralFull)
+                lit = nullptr;
             *out++ = v;
             i += 1;
         } else {
-            *out++ = 0xFF;  // a repeat of 2
+            lit = out;
+            *out++ = 0x01;
+            *out++ = v;
             *out++ = v;
             i += 2;
         }
