@@ -130,10 +130,14 @@ struct LineScan {
 
 // The ink verdict of every input plane; -148 for a plane whose span names no
 // bytes that can be read, before anything changes.
-int scanLine(const OutputContext *ctx, const RasterLineRecord *line, LineScan *s) {
-    s->lineInBand = static_cast<int16_t>(line->lineNumber % ctx->bandHeight);
-    s->bandIndex = line->lineNumber / ctx->bandHeight;
-    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+[[gnu::always_inline]] inline int scanLine(const OutputContext *ctx, const RasterLineRecord *line, LineScan *s) {
+    const int32_t number = line->lineNumber;
+    const int32_t bandHeight = ctx->bandHeight;
+    const int32_t band = number / bandHeight;
+    s->bandIndex = band;
+    s->lineInBand = static_cast<int16_t>(number - band * bandHeight);
+    const int planes = ctx->inPlaneCount;
+    for (int p = 0; p < planes; ++p) {
         s->pair[p] = static_cast<int8_t>(pairedPlane(ctx, p));
         const PlaneRaster &raster = line->planes[p];
         s->noData[p] = !raster.data || raster.width == raster.leftOffset;
@@ -162,7 +166,7 @@ void place(RasterInfo *r, const LineScan &s, int32_t lineNumber) {
 }
 
 // The verdicts become the current lines of the input planes and their pairs.
-void applyScan(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s) {
+[[gnu::always_inline]] inline void applyScan(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s) {
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         RasterInfo &cur = ctx->planes[p].cur;
         cur.blank = s.blank[p];
@@ -312,7 +316,7 @@ void appendEndsOfLines(BCB *b, int32_t bytes) {
 // bytes for it and the lines skipped since the last one, in every plane
 // buffer it feeds. Same conditions and result as the direct path; false
 // (nothing changed) when they do not hold.
-bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s, QXVSHandle *listOut) {
+[[gnu::always_inline]] inline bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s, QXVSHandle *listOut) {
     if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return false;
     const int in = ctx->inPlaneCount;
     for (int p = 0; p < in; ++p) {
@@ -404,7 +408,7 @@ bool listMayGrow(OutputContext *ctx) {
            ProcDispatcher(ctx) == qxout::kNewBand;
 }
 
-int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut) {
+[[gnu::always_inline]] inline int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut) {
     LineScan scan;
     if (int r = scanLine(ctx, line, &scan)) return r;
     if (writeBlankLine(ctx, line, scan, listOut)) return 0;

@@ -154,23 +154,15 @@ extern "C" int PixelRaster2ByteRaster(const uint8_t *data, int16_t bitsPerPixel,
     return 0;
 }
 
-// The byte span of a line's ink and the pixel verdict from one pass: the
-// first and the last non-zero byte, each found from its own end; the bytes
-// between them are read again only when both edge bytes hold ink outside the
-// printable pixels alone.
-int qxraster::line_ink_span(const uint8_t *data, int32_t width, int32_t leftOffset, int32_t rightMargin,
-                            int pixelShift, int32_t *left, int32_t *right)
+// The verdict once the first non-zero byte i of the printable bytes lo..hi
+// is known: the last one, found from the right end, and whether either
+// holds ink inside the printable pixels; the bytes between them are read
+// again only when both edge bytes hold ink outside the printable pixels
+// alone.
+int qxraster::line_ink_edges(const uint8_t *data, int32_t width, int32_t leftOffset, int32_t rightMargin,
+                             int pixelShift, int32_t lo, int32_t hi, int32_t i, int32_t *left, int32_t *right)
 {
-    const int32_t lo = leftOffset >> pixelShift;
-    const int32_t hi = (width - rightMargin - 1) >> pixelShift;
-    *left = 0;
-    *right = 0;
-    if (hi < lo)
-        return 1;
     const int level = simd_level();
-    const int32_t i = first_nonzero_at(level, data, lo, hi);
-    if (i > hi)
-        return 1;
     const int32_t j = last_nonzero_at(level, data, i, hi);
     *left = i;
     *right = j;

@@ -50,12 +50,28 @@ inline int32_t last_nonzero_at(int level, const uint8_t *data, int32_t lo, int32
     return level == kSse2 ? last_nonzero_sse2(data, lo, hi) : last_nonzero_plain(data, lo, hi);
 }
 
+// The rest of line_ink_span once the first non-zero byte i of the printable
+// bytes lo..hi is known.
+int line_ink_edges(const uint8_t *data, int32_t width, int32_t leftOffset, int32_t rightMargin, int pixelShift,
+                   int32_t lo, int32_t hi, int32_t i, int32_t *left, int32_t *right);
+
 // The blank-edge verdict of one plane line in a single pass over its bytes:
 // 1 blank, 0 inked, -1 bad span; *left, *right as isNullColor gives them.
 // pixelShift is 0..3; the line holds the bytes up to (width - rightMargin - 1)
-// >> pixelShift.
-int line_ink_span(const uint8_t *data, int32_t width, int32_t leftOffset, int32_t rightMargin, int pixelShift,
-                  int32_t *left, int32_t *right);
+// >> pixelShift. A blank line costs the zero scan and no more.
+inline int line_ink_span(const uint8_t *data, int32_t width, int32_t leftOffset, int32_t rightMargin, int pixelShift,
+                         int32_t *left, int32_t *right)
+{
+    const int32_t lo = leftOffset >> pixelShift;
+    const int32_t hi = (width - rightMargin - 1) >> pixelShift;
+    const int32_t i = hi < lo ? hi + 1 : first_nonzero_at(simd_level(), data, lo, hi);
+    if (i > hi) {
+        *left = 0;
+        *right = 0;
+        return 1;
+    }
+    return line_ink_edges(data, width, leftOffset, rightMargin, pixelShift, lo, hi, i, left, right);
+}
 
 // PackBits item stream of src[0..n), the same bytes packbits writes.
 // Precondition: 1 <= n <= 32767, dst has packbits_bound(n) bytes.

@@ -14,6 +14,7 @@ namespace qxstatus {
 struct RowIndex {
     int8_t row[kOperationCount][kStateCount];
     int8_t end[kOperationCount];
+    int8_t allowed[kOperationCount][kStateCount];  // the row when it allows the operation, else -1
 };
 extern const RowIndex kCutIndex;
 extern const RowIndex kBannerIndex;
@@ -31,13 +32,18 @@ inline const int16_t *decisiveRow(int banner, int op, int16_t state) {
 // move along that row once the call's work is done. Same outcome as
 // CheckPrevStatus followed by SetCurrentStatus when nothing in between
 // changes the status record.
+// Only a matching row allows (result 0); end rows, and so any state outside
+// 0..19, refuse.
 inline const int16_t *allowedTransition(QXVSHandle *statusHandle, Operation op) {
     if (statusHandle == nullptr || *statusHandle == nullptr || op < 0 || op >= kOperationCount) return nullptr;
     const auto *rec = static_cast<const StatusRecord *>(qxvs::lock(*statusHandle));
-    const int16_t *row = decisiveRow(rec->bannerFlag, op, rec->state);
+    const int16_t state = rec->state;
+    const bool banner = rec->bannerFlag != 0;
     qxvs::unlock(*statusHandle);
-    // Only a matching row allows (result 0); end rows refuse.
-    return row[0] != -1 && row[2] >= 0 ? row : nullptr;
+    if (state < 0 || state >= kStateCount) return nullptr;
+    const int r = (banner ? kBannerIndex : kCutIndex).allowed[op][state];
+    if (r < 0) return nullptr;
+    return banner ? BannerPaperTable[r] : CutPaperTable[r];
 }
 
 inline void moveOn(QXVSHandle *statusHandle, const int16_t *transition) {

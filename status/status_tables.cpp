@@ -80,6 +80,7 @@ constexpr qxstatus::RowIndex indexOf(const int16_t (&table)[Rows][4], const int1
             size_t r = static_cast<size_t>(offset[op]);
             while (table[r][0] != state && table[r][0] != -1) ++r;
             ix.row[op][state] = static_cast<int8_t>(r);
+            ix.allowed[op][state] = table[r][0] != -1 && table[r][2] >= 0 ? static_cast<int8_t>(r) : int8_t{-1};
         }
     }
     return ix;

@@ -11,6 +11,7 @@
 
 #include "alloc_seam.h"
 #include "qxdro316_inner.h"
+#include "status_index.h"
 
 namespace {
 
@@ -148,6 +149,25 @@ TEST(StatusTable, EveryOperationInEveryState) {
                 EXPECT_EQ(r.state(), next >= 0 ? next : state)
                     << (banner ? "banner" : "cut") << " op " << op << " state " << state;
                 EXPECT_EQ(r.flag(), flag);
+            }
+        }
+    }
+}
+
+// The job calls' one-lookup check agrees with the table scan, states outside
+// 0..19 included (refused).
+TEST(StatusTable, JobCallLookupAgreesWithTheScan) {
+    Record r;
+    for (int16_t flag : {0, 1}) {
+        for (int op = 0; op <= 10; ++op) {
+            for (int16_t state = -2; state <= 21; ++state) {
+                const auto [check, next] = expected(flag != 0, op, state);
+                r.put(state, flag);
+                const int16_t *row = qxstatus::allowedTransition(&r.h, static_cast<qxstatus::Operation>(op));
+                EXPECT_EQ(row != nullptr, check == 0) << "flag " << flag << " op " << op << " state " << state;
+                if (row) {
+                    EXPECT_EQ(row[1], next) << "flag " << flag << " op " << op << " state " << state;
+                }
             }
         }
     }
