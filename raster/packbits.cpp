@@ -79,6 +79,7 @@ int pack_core(uint8_t *dst, const uint8_t *src, int n)
 {
     uint8_t *out = dst;
     uint8_t *const outEnd = dst + packbits_bound(n);
+    const int wordsEnd = n - 2 * kWord;  // two word copies from here on would read past the line
     uint8_t *lit = nullptr;  // control byte of the open literal, if any
     int i = 0;               // always the first byte of a run
     int triple = -1;         // next run of 3 or more at or after i (n: none); stale while < i
@@ -128,11 +129,13 @@ int pack_core(uint8_t *dst, const uint8_t *src, int n)
             // no single fills the literal before it reaches 126: take them all
             // up to control byte 125, plus the second byte of a pair cut there.
             int take = triple - i;
-            if (take > kPairJoins + 1 - *lit)
-                take = kPairJoins + 1 - *lit;
-            if (i + take < triple && src[i + take - 1] == src[i + take])
-                ++take;
-            if (take <= 2 * kWord && i + 2 * kWord <= n && out + 2 * kWord <= outEnd) {
+            const int room = kPairJoins + 1 - *lit;
+            if (take > room) {
+                take = room;
+                if (src[i + take - 1] == src[i + take])
+                    ++take;
+            }
+            if (take <= 2 * kWord && i <= wordsEnd && out + 2 * kWord <= outEnd) {
                 // Short literal pieces: two word copies; the bytes past `take`
                 // are rewritten by the items that follow.
                 store_word(out, load_word(src + i));
