@@ -4,6 +4,7 @@
 // the fill lengths survive the unlock in `used`.
 #include "qxdro316_inner.h"
 #include "vs_internal.h"
+#include "bcb_internal.h"
 
 namespace {
 
@@ -56,7 +57,32 @@ void disposeChain(BCB *head, bool keepCur) {
     head->nextHandle = nullptr;
 }
 
+// What freeTempBuf does to a temporary block before any disposal: the fill
+// lengths saved, locked buffers unlocked.
+void releaseTempSlots(BCB *t) {
+    for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
+        if (!t->handle[s]) continue;
+        t->used[s] = static_cast<int32_t>(t->cur[s] - t->start[s]);
+        if (t->start[s]) {
+            qxvs::unlock(t->handle[s]);
+            t->start[s] = nullptr;
+            t->cur[s] = nullptr;
+        }
+    }
+}
+
 }  // namespace
+
+void qxbcb::lockTemp(OutputContext *ctx, int planes) {
+    for (int p = 0; p < planes && p < QXDRO_MAX_PLANES; ++p) {
+        lockSlots(&ctx->tempBcb[p]);
+        ctx->tempBcb[p].next = nullptr;
+    }
+}
+
+void qxbcb::unlockTemp(OutputContext *ctx, int planes) {
+    for (int p = 0; p < planes && p < QXDRO_MAX_PLANES; ++p) releaseTempSlots(&ctx->tempBcb[p]);
+}
 
 extern "C" {
 
@@ -139,25 +165,16 @@ void AllPutBCB_GMem(BCB *head) { disposeChain(head, false); }
 
 void AllPutBCB(BCB *head) { disposeChain(head, true); }
 
-void lockTempBuf(OutputContext *ctx) {
-    for (BCB &t : ctx->tempBcb) {
-        lockSlots(&t);
-        t.next = nullptr;
-    }
-}
+void lockTempBuf(OutputContext *ctx) { qxbcb::lockTemp(ctx, QXDRO_MAX_PLANES); }
 
 void freeTempBuf(OutputContext *ctx, int16_t dispose) {
+    if (dispose == 0) {
+        qxbcb::unlockTemp(ctx, QXDRO_MAX_PLANES);
+        return;
+    }
     for (BCB &t : ctx->tempBcb) {
-        for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
-            if (!t.handle[s]) continue;
-            t.used[s] = static_cast<int32_t>(t.cur[s] - t.start[s]);
-            if (t.start[s]) {
-                qxvs::unlock(t.handle[s]);
-                t.start[s] = nullptr;
-                t.cur[s] = nullptr;
-            }
-            if (dispose != 0) QXVSDisposeHNDL(&t.handle[s]);
-        }
+        releaseTempSlots(&t);
+        for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) QXVSDisposeHNDL(&t.handle[s]);
     }
 }
 

@@ -28,7 +28,7 @@ void emptySentBands(OutputContext *ctx, int32_t upTo) {
 
 // The temporary buffers hold the new band's first lines, header included.
 void moveParkedLines(OutputContext *ctx) {
-    lockTempBuf(ctx);
+    qxbcb::lockTemp(ctx, qxout::outPlanes(ctx));
     emptySentBands(ctx, ctx->planes[ctx->basePlane].cur.bandIndex);
     for (int k = 0; k < ctx->outPlaneCount; ++k) {
         BCB *b = qxout::bandBlock(ctx, k, ctx->planes[k].cur.bandIndex);
@@ -41,7 +41,7 @@ void moveParkedLines(OutputContext *ctx) {
         }
     }
     commitLines(ctx);
-    freeTempBuf(ctx, 0);
+    qxbcb::unlockTemp(ctx, qxout::outPlanes(ctx));
 }
 
 void releasePageBuffers(OutputContext *ctx) {

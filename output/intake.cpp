@@ -466,10 +466,10 @@ int ProcDispatcher(OutputContext *ctx) {
 }
 
 int TypeA_Proc(OutputContext *ctx, const RasterLineRecord *line, int writeMode) {
-    if (writeMode == qxout::kIntoTemporary) lockTempBuf(ctx);
+    if (writeMode == qxout::kIntoTemporary) qxbcb::lockTemp(ctx, qxout::outPlanes(ctx));
     int r = 0;
     for (int p = 0; p < ctx->inPlaneCount && r == 0; ++p) r = bufferPlaneLine(ctx, line, writeMode, p);
-    if (writeMode == qxout::kIntoTemporary) freeTempBuf(ctx, 0);
+    if (writeMode == qxout::kIntoTemporary) qxbcb::unlockTemp(ctx, qxout::outPlanes(ctx));
     return r;
 }
 

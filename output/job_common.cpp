@@ -111,7 +111,9 @@ JobUndo::JobUndo(OutputContext *ctx, bool listMayGrow)
     list_ = *static_cast<const OutputList *>(qxvs::lock(ctx->listHandle));
     qxvs::unlock(ctx->listHandle);
     if (listMayGrow_) {
-        std::memcpy(items_, qxvs::lock(ctx->itemsHandle), sizeof items_);
+        // The items of the list the caller holds; the rest of the array is unused.
+        itemsSaved_ = list_.count < 0 ? 0 : (list_.count < QXDRO_LIST_ITEMS ? list_.count : QXDRO_LIST_ITEMS);
+        std::memcpy(items_, qxvs::lock(ctx->itemsHandle), sizeof(ListItem) * static_cast<size_t>(itemsSaved_));
         qxvs::unlock(ctx->itemsHandle);
     }
     for (const BCB *b = &ctx->cmdBcb; b; ++cmdBlocks_) {
@@ -147,7 +149,7 @@ void JobUndo::restore() {
     *static_cast<OutputList *>(qxvs::lock(ctx_->listHandle)) = list_;
     qxvs::unlock(ctx_->listHandle);
     if (listMayGrow_) {
-        std::memcpy(qxvs::lock(ctx_->itemsHandle), items_, sizeof items_);
+        std::memcpy(qxvs::lock(ctx_->itemsHandle), items_, sizeof(ListItem) * static_cast<size_t>(itemsSaved_));
         qxvs::unlock(ctx_->itemsHandle);
     }
 }

@@ -4,6 +4,7 @@
 
 #include "job_names.h"
 #include "qxdro316_inner.h"
+#include "bcb_internal.h"
 #include "line_command.h"
 #include "pattern_types.h"
 #include "plane_modes.h"
@@ -89,7 +90,7 @@ int encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext 
 // plane the line positions and the fill state of its band and temporary
 // buffers (fill lengths and the length fields of their raster-line
 // commands), the job fields band intake and page ends change, the list
-// record, the list items when the call may add some, and the command chain
+// record, the list's items when the call may add some, and the command chain
 // (blocks the call added are released). Taken while the job's chains are
 // unlocked, restored after they are unlocked again.
 class JobUndo {
@@ -122,6 +123,7 @@ private:
     uint8_t planeFlag_[QXDRO_MAX_PLANES];
     OutputList list_;
     bool listMayGrow_;
+    int itemsSaved_ = 0;
     ListItem items_[QXDRO_LIST_ITEMS];
     int cmdBlocks_;
     int32_t cmdUsed_[kSavedCmdBlocks];

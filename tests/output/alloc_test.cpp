@@ -102,9 +102,9 @@ const PlanCase kPlans[] = {
     {"cut_mode5_far_lines_full_list", farLinesPlan},
 };
 
-// Everything a job holds, flattened: the job record, the list and its whole
-// item array, the status record, and of every block of every chain (plane,
-// temporary, command) its record and the filled part of each buffer.
+// Everything a job holds, flattened: the job record, the list and its items,
+// the status record, and of every block of every chain (plane, temporary,
+// command) its record and the filled part of each buffer.
 std::vector<uint8_t> snapshot(QXVSHandle job) {
     std::vector<uint8_t> s;
     if (!job) return s;
@@ -114,8 +114,9 @@ std::vector<uint8_t> snapshot(QXVSHandle job) {
     };
     const OutputContext *ctx = static_cast<const OutputContext *>(job);
     add(ctx, sizeof *ctx);
-    add(ctx->listHandle, sizeof(OutputList));
-    add(ctx->itemsHandle, sizeof(ListItem) * QXDRO_LIST_ITEMS);
+    const OutputList *list = static_cast<const OutputList *>(ctx->listHandle);
+    add(list, sizeof *list);
+    add(ctx->itemsHandle, sizeof(ListItem) * static_cast<size_t>(std::clamp<int>(list->count, 0, QXDRO_LIST_ITEMS)));
     add(ctx->statusHandle, sizeof(StatusRecord));
     auto chain = [&](const BCB &head) {
         for (const BCB *b = &head; b; b = static_cast<const BCB *>(b->nextHandle)) {
