@@ -444,7 +444,7 @@ int OutputProduceTwo(QXVSHandle *h, const RasterLineRecord *line, QXVSHandle *li
         QXVSHandle *listOut;
         int door(OutputContext *) { return line && listOut ? 0 : QXDRO_ERR_ARGUMENT; }
         int check(OutputContext *ctx) { return lineInOrder(ctx, line) ? 0 : QXDRO_ERR_ARGUMENT; }
-        int work(OutputContext *ctx) { return intake(ctx, line, listOut); }
+        [[gnu::always_inline]] int work(OutputContext *ctx) { return intake(ctx, line, listOut); }
     };
     return qxout::jobCall(h, QXDRO_ERR_MEMORY, qxstatus::kOpProduce, ProduceTwo{{}, line, listOut});
 }
