@@ -35,7 +35,8 @@ bool allBytes(const uint8_t *p, size_t n, uint8_t v) {
         return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)), want);
     };
     for (; i + 64 <= n; i += 64) {
-        const __m128i eq = _mm_and_si128(_mm_and_si128(same(i), same(i + 16)), _mm_and_si128(same(i + 32), same(i + 48)));
+        const __m128i eq =
+            _mm_and_si128(_mm_and_si128(same(i), same(i + 16)), _mm_and_si128(same(i + 32), same(i + 48)));
         if (_mm_movemask_epi8(eq) != 0xFFFF)
             return false;
     }

@@ -84,7 +84,9 @@ constexpr ColourSelect kAllPlanesSelect[10] = {
     allPlanesSelectOf(5), allPlanesSelectOf(6), allPlanesSelectOf(7), allPlanesSelectOf(8), allPlanesSelectOf(9),
 };
 
-ColourSelect allPlanesSelect(int planeMode) { return kAllPlanesSelect[planeMode >= 1 && planeMode <= 9 ? planeMode : 0]; }
+ColourSelect allPlanesSelect(int planeMode) {
+    return kAllPlanesSelect[planeMode >= 1 && planeMode <= 9 ? planeMode : 0];
+}
 
 uint8_t *put(uint8_t *dst, int offset, int bytes) {
     std::memcpy(dst, CommandTemplate + offset, static_cast<size_t>(bytes));

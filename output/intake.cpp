@@ -316,7 +316,8 @@ void appendEndsOfLines(BCB *b, int32_t bytes) {
 // bytes for it and the lines skipped since the last one, in every plane
 // buffer it feeds. Same conditions and result as the direct path; false
 // (nothing changed) when they do not hold.
-[[gnu::always_inline]] inline bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s, QXVSHandle *listOut) {
+[[gnu::always_inline]] inline bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s,
+                                                  QXVSHandle *listOut) {
     if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return false;
     const int in = ctx->inPlaneCount;
     for (int p = 0; p < in; ++p) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "job_frame.h"
+#include "printmode_internal.h"
 
 namespace {
 
@@ -28,27 +29,26 @@ bool jobIsBanner(const OutputContext *ctx) {
 
 // Plane mode, counts, bit depths, pattern types and band height.
 int configurePlanes(OutputContext *job, const PrintParams *pp) {
+    const qx::printmode::ModeDescription d = qx::printmode::describe(*pp);
     job->banner = pp->bannerPaper == 1 ? 1 : 0;
-    job->printHead = static_cast<int16_t>(getPrintHead(pp));
-    job->planeMode = static_cast<int16_t>(
-        getPlaneMode(pp->printQuality, pp->mediaType, pp->colorMode, pp->compositeMode, job->printHead));
+    job->printHead = d.head;
+    job->planeMode = d.planeMode;
     if (job->planeMode == 0) return QXDRO_ERR_MODE;
-    job->inPlaneCount = static_cast<int16_t>(getInPlaneNum(job->planeMode));
-    job->outPlaneCount = static_cast<int16_t>(getOutPlaneNum(job->planeMode));
-    job->basePlane = static_cast<int16_t>(getBaseClrPos(job->planeMode));
+    job->inPlaneCount = d.in;
+    job->outPlaneCount = d.out;
+    job->basePlane = d.base;
     for (int i = 0; i < job->outPlaneCount; ++i) {
-        const int depth = GetBitDepth(pp->printQuality, pp->mediaType, pp->colorMode, i, pp->compositeMode, job);
-        job->planes[i].pixelShift = shiftForDepth(depth);
+        job->planes[i].pixelShift = shiftForDepth(d.bits[i]);
         if (job->planes[i].pixelShift == 0) return QXDRO_ERR_MODE;
     }
     job->chainLength = 1;
     for (int i = 0; i < job->outPlaneCount; ++i) {
         job->lineCounter[i] = 0;
         job->planeFlag[i] = 0;
-        job->planes[i].tglType =
-            static_cast<int16_t>(IsTglType(pp->printQuality, pp->mediaType, pp->colorMode, i, pp->compositeMode, job));
+        job->planes[i].tglType = d.patternType[i];
     }
-    setMaxRaster(job, pp);
+    job->bandHeight = d.bandHeight;
+    job->bcbSlots = 1;
     return 0;
 }
 

@@ -19,19 +19,64 @@ bool singlePlaneRule(int colorMode, int compositeMode, int h, int m) {
     return !compositeRule(compositeMode) && (c == 1 || c == 2) && h != 1 && (m == 0 || m == 1 || m == 5);
 }
 
-// The ColorBitTable byte of the plane for the context's print head, with the
-// quality index, media class and head index in *q, *m, *h; null (and no
-// table read) when the head or plane index is out of range.
-const uint8_t *planeByte(int qualityCode, int mediaCode, int plane, const OutputContext *ctx, int *q, int *m,
-                         int *h) {
-    if (ctx == nullptr || !validHead(ctx->printHead) || plane < 0 || plane >= kPlanes) return nullptr;
+// The ColorBitTable byte of a plane, with the quality index and media class
+// in *q, *m; null (and no table read) when the head or plane index is out of
+// range.
+const uint8_t *planeByte(int qualityCode, int mediaCode, int plane, int h, int *q, int *m) {
+    if (!validHead(h) || plane < 0 || plane >= kPlanes) return nullptr;
     *q = GetIndexPrintQuality(qualityCode);
     *m = GetIndexMediaType(mediaCode);
-    *h = ctx->printHead;
-    return &ColorBitTable[bitIndex(*h, *q, *m, plane)];
+    return &ColorBitTable[bitIndex(h, *q, *m, plane)];
 }
 
 }  // namespace
+
+int qx::printmode::bitDepth(int qualityCode, int mediaCode, int colorMode, int plane, int compositeMode, int head) {
+    int q, m;
+    const uint8_t *b = planeByte(qualityCode, mediaCode, plane, head, &q, &m);
+    if (b == nullptr) return 0;
+    if (compositeRule(compositeMode)) return (m == 1 && q == 2) ? 4 : (*b & 0x0F);
+    if (singlePlaneRule(colorMode, compositeMode, head, m)) return 1;
+    return *b & 0x0F;
+}
+
+int qx::printmode::patternType(int qualityCode, int mediaCode, int colorMode, int plane, int compositeMode,
+                               int head) {
+    int q, m;
+    const uint8_t *b = planeByte(qualityCode, mediaCode, plane, head, &q, &m);
+    if (b == nullptr) return 0;
+    if (compositeRule(compositeMode)) return (m == 1 && q == 2) ? 3 : (*b >> 4);
+    if (singlePlaneRule(colorMode, compositeMode, head, m)) return 0;
+    return *b >> 4;
+}
+
+int16_t qx::printmode::bandHeight(int qualityCode, int mediaCode, bool bannerPaper, int firstPatternType) {
+    const int q = GetIndexPrintQuality(qualityCode);
+    const int m = GetIndexMediaType(mediaCode);
+    const int16_t type = static_cast<int16_t>(firstPatternType);
+    if (bannerPaper || (m == 0 && (q == 0 || q == 1)) || type == 5 || type == 6 || type == 7) return 8;
+    return 16;
+}
+
+qx::printmode::ModeDescription qx::printmode::describe(const PrintParams &params) {
+    ModeDescription d{};
+    d.head = static_cast<int16_t>(getPrintHead(&params));
+    d.planeMode = static_cast<int16_t>(
+        getPlaneMode(params.printQuality, params.mediaType, params.colorMode, params.compositeMode, d.head));
+    if (d.planeMode == 0) return d;
+    const PlaneMode &mode = modeInfo(d.planeMode);
+    d.in = mode.in;
+    d.out = mode.out;
+    d.base = mode.base;
+    for (int p = 0; p < d.out && p < kPlanes; ++p) {
+        d.bits[p] = static_cast<int8_t>(
+            bitDepth(params.printQuality, params.mediaType, params.colorMode, p, params.compositeMode, d.head));
+        d.patternType[p] = static_cast<int8_t>(
+            patternType(params.printQuality, params.mediaType, params.colorMode, p, params.compositeMode, d.head));
+    }
+    d.bandHeight = bandHeight(params.printQuality, params.mediaType, params.bannerPaper == 1, d.patternType[0]);
+    return d;
+}
 
 extern "C" {
 
@@ -88,22 +133,14 @@ int getPlaneMode(int qualityCode, int mediaCode, int colorMode, int compositeMod
 
 int GetBitDepth(int qualityCode, int mediaCode, int colorMode, int plane, int compositeMode,
                 const OutputContext *ctx) {
-    int q, m, h;
-    const uint8_t *b = planeByte(qualityCode, mediaCode, plane, ctx, &q, &m, &h);
-    if (b == nullptr) return 0;
-    if (compositeRule(compositeMode)) return (m == 1 && q == 2) ? 4 : (*b & 0x0F);
-    if (singlePlaneRule(colorMode, compositeMode, h, m)) return 1;
-    return *b & 0x0F;
+    if (ctx == nullptr) return 0;
+    return bitDepth(qualityCode, mediaCode, colorMode, plane, compositeMode, ctx->printHead);
 }
 
 int IsTglType(int qualityCode, int mediaCode, int colorMode, int plane, int compositeMode,
               const OutputContext *ctx) {
-    int q, m, h;
-    const uint8_t *b = planeByte(qualityCode, mediaCode, plane, ctx, &q, &m, &h);
-    if (b == nullptr) return 0;
-    if (compositeRule(compositeMode)) return (m == 1 && q == 2) ? 3 : (*b >> 4);
-    if (singlePlaneRule(colorMode, compositeMode, h, m)) return 0;
-    return *b >> 4;
+    if (ctx == nullptr) return 0;
+    return patternType(qualityCode, mediaCode, colorMode, plane, compositeMode, ctx->printHead);
 }
 
 int getInPlaneNum(int planeMode) { return modeInfo(static_cast<int16_t>(planeMode)).in; }
@@ -114,13 +151,8 @@ int getBaseClrPos(int planeMode) { return modeInfo(static_cast<int16_t>(planeMod
 
 void setMaxRaster(OutputContext *ctx, const PrintParams *params) {
     if (ctx == nullptr || params == nullptr) return;
-    const int q = GetIndexPrintQuality(params->printQuality);
-    const int m = GetIndexMediaType(params->mediaType);
-    int16_t height = 16;
-    if (params->bannerPaper == 1 || (m == 0 && (q == 0 || q == 1))) height = 8;
-    const int16_t type = ctx->planes[0].tglType;
-    if (type == 5 || type == 6 || type == 7) height = 8;
-    ctx->bandHeight = height;
+    ctx->bandHeight =
+        bandHeight(params->printQuality, params->mediaType, params->bannerPaper == 1, ctx->planes[0].tglType);
     ctx->bcbSlots = 1;
 }
 
