@@ -117,6 +117,10 @@ int putJobHeader(OutputContext *ctx) {
 }
 
 // ---- What a line holds, found before anything of the job changes ----
+//
+// The steps a blank or directly written line takes are inlined into the
+// produce call (always_inline): such a line costs a few hundred
+// instructions, and the calls between the steps were a good part of them.
 
 struct LineScan {
     int16_t lineInBand;
@@ -225,19 +229,34 @@ bool leavesBlankBand(const OutputContext *ctx, const LineScan &s) {
     return true;
 }
 
+// Whether the line can go straight into the band buffers as far as the job
+// and its bands go: the job header is out, the chains are single blocks, and
+// the line falls into the band being filled (*newBand false) or opens the
+// next one after a band without ink (*newBand true).
+[[gnu::always_inline]] inline bool directBand(const OutputContext *ctx, const LineScan &s, bool *newBand) {
+    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return false;
+    const RasterInfo &baseLast = ctx->planes[ctx->basePlane].last;
+    *newBand = s.bandIndex != baseLast.bandIndex;
+    if (!*newBand) return true;
+    return baseLast.lineInBand != -1 && s.bandIndex == baseLast.bandIndex + 1 && leavesBlankBand(ctx, s);
+}
+
+// Room in a plane's band buffer for `need` more bytes, within the command's
+// 16-bit length; a new band starts the buffer over.
+[[gnu::always_inline]] inline bool hasRoom(const BCB &b, int32_t need, bool newBand) {
+    if (!b.handle[0]) return false;
+    const int32_t used = newBand ? qxraster::kLineHeaderBytes : b.used[0];
+    const int32_t length = newBand ? 0 : qxraster::line_length(slotStart(&b));
+    return need <= b.size - used && length + need <= qxraster::kLineLengthMax;
+}
+
 // The band buffers the line goes to and the bytes each may take; no targets
 // when the line needs the general path.
-void directTargets(const OutputContext *ctx, const LineScan &s, DirectLine *direct) {
-    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return;
+void directTargets(OutputContext *ctx, const LineScan &s, DirectLine *direct) {
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         if (s.blank[p] != 1 && ctx->planes[p].tglType != 0) return;
     }
-    const RasterInfo &baseLast = ctx->planes[ctx->basePlane].last;
-    if (s.bandIndex != baseLast.bandIndex) {
-        if (baseLast.lineInBand == -1 || s.bandIndex != baseLast.bandIndex + 1) return;
-        if (!leavesBlankBand(ctx, s)) return;
-        direct->newBand = true;
-    }
+    if (!directBand(ctx, s, &direct->newBand)) return;
     const int32_t later = ctx->bandHeight - 1 - s.lineInBand;
     int n = 0;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
@@ -255,11 +274,8 @@ void directTargets(const OutputContext *ctx, const LineScan &s, DirectLine *dire
         const int pair[2] = {p, s.pair[p]};
         for (const int k : pair) {
             if (k < 0) continue;
-            BCB *b = const_cast<BCB *>(&ctx->planes[k].bcb);
-            if (!b->handle[0]) return;
-            const int32_t used = direct->newBand ? qxraster::kLineHeaderBytes : b->used[0];
-            const int32_t length = direct->newBand ? 0 : qxraster::line_length(slotStart(b));
-            if (need > b->size - used || length + need > qxraster::kLineLengthMax) return;
+            BCB *b = &ctx->planes[k].bcb;
+            if (!hasRoom(*b, need, direct->newBand)) return;
             direct->target[n++] = {b, bytes};
         }
     }
@@ -318,18 +334,12 @@ void appendEndsOfLines(BCB *b, int32_t bytes) {
 // (nothing changed) when they do not hold.
 [[gnu::always_inline]] inline bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s,
                                                   QXVSHandle *listOut) {
-    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return false;
     const int in = ctx->inPlaneCount;
     for (int p = 0; p < in; ++p) {
         if (s.blank[p] != 1) return false;
     }
-    const RasterInfo &baseLast = ctx->planes[ctx->basePlane].last;
     bool newBand = false;
-    if (s.bandIndex != baseLast.bandIndex) {
-        if (baseLast.lineInBand == -1 || s.bandIndex != baseLast.bandIndex + 1 || !leavesBlankBand(ctx, s))
-            return false;
-        newBand = true;
-    }
+    if (!directBand(ctx, s, &newBand)) return false;
     int32_t bytes[QXDRO_MAX_PLANES];
     const int32_t later = ctx->bandHeight - 1 - s.lineInBand;
     for (int p = 0; p < in; ++p) {
@@ -338,12 +348,7 @@ void appendEndsOfLines(BCB *b, int32_t bytes) {
         const int32_t need = bytes[p] + later;
         const int targets[2] = {p, s.pair[p]};
         for (const int k : targets) {
-            if (k < 0) continue;
-            const BCB &b = ctx->planes[k].bcb;
-            if (!b.handle[0]) return false;
-            const int32_t used = newBand ? qxraster::kLineHeaderBytes : b.used[0];
-            const int32_t length = newBand ? 0 : qxraster::line_length(slotStart(&b));
-            if (need > b.size - used || length + need > qxraster::kLineLengthMax) return false;
+            if (k >= 0 && !hasRoom(ctx->planes[k].bcb, need, newBand)) return false;
         }
     }
     applyScan(ctx, line, s);
