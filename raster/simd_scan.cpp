@@ -256,7 +256,7 @@ QX_SSE2 int32_t run_end_sse2(const uint8_t *src, int32_t i, int32_t n, uint8_t v
     return run_end_tail16(src, i, n, v);
 }
 
-// ---- AVX2: 32 bytes at a time, 128 per step over blank stretches --------------
+// ---- AVX2: 32 bytes at a time, 256 per step over blank stretches --------------
 
 // Ranges of 128 bytes or more are tested 256 bytes a step (the loads ORed
 // as a tree, one test a step), the last step overlapping bytes already found
@@ -299,7 +299,7 @@ QX_AVX2 inline int32_t first_in(const uint8_t *p)
     return k + std::countr_zero(m);
 }
 
-// Last non-zero byte of the span (128 or 256) bytes at p, which hold one.
+// Last non-zero byte of the `span` bytes (128 or 256) at p, which hold one.
 QX_AVX2 inline int32_t last_in(const uint8_t *p, int32_t span)
 {
     int32_t k = span - 32;

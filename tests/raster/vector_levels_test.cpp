@@ -57,7 +57,7 @@ TEST(VectorLevels, PlainIsAlwaysAvailable)
 TEST(VectorLevels, ZeroScansFindTheEdgeBytes)
 {
     for (int level : levels()) {
-        for (int len = 1; len <= 300; len += (len < 140 ? 1 : 37)) {
+        for (int len = 1; len <= 700; len += (len < 140 ? 1 : 37)) {
             for (int lo = 0; lo <= 3; ++lo) {
                 const int hi = lo + len - 1;
                 for (int ink = -1; ink < len; ++ink) {
