@@ -153,7 +153,6 @@ int writeBandCommands(OutputContext *ctx, int16_t s) {
 
 }  // namespace
 
-
 extern "C" {
 
 void makeHeaderCommand(OutputContext *ctx, BCB *cmd) {

@@ -79,7 +79,7 @@ int pack_core(uint8_t *dst, const uint8_t *src, int n)
 {
     uint8_t *out = dst;
     uint8_t *const outEnd = dst + packbits_bound(n);
-    const int wordsEnd = n - 2 * kWord;  // two word copies from here on would read past the line
+    const int wordsEnd = n - 2 * kWord;  // the last position two word copies can read from
     uint8_t *lit = nullptr;  // control byte of the open literal, if any
     int i = 0;               // always the first byte of a run
     int triple = -1;         // next run of 3 or more at or after i (n: none); stale while < i
