@@ -300,37 +300,55 @@ TEST(FilterHostile, ClosedOutputIsAnError) {
     EXPECT_NE(messages.find("Broken pipe"), std::string::npos) << messages;
 }
 
+// The page loop called directly on a raster file in the one-bit mode, its
+// messages gathered in a temporary file. The caller sets output (and flush,
+// cancel) before running it.
+struct DirectRun {
+    const char *argv[6] = {"rastertoqx316", "1", "u", "t", "1", kOneBitMode};
+    int fd;
+    FILE *messages = tmpfile();
+    qx316::cupsfilter::FilterRun run;
+
+    explicit DirectRun(const std::string &raster) : fd(open(raster.c_str(), O_RDONLY)) {
+        run.argc = 6;
+        run.argv = argv;
+        run.inputFd = fd;
+        run.messages = messages;
+    }
+    ~DirectRun() {
+        close(fd);
+        std::fclose(messages);
+    }
+    int operator()() { return qx316::cupsfilter::runFilter(run); }
+    // Everything the run said.
+    std::string said() {
+        std::rewind(messages);
+        std::string all;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, messages)) > 0;) all.append(buf, n);
+        return all;
+    }
+};
+
 // The page loop called directly: a cancel that arrives between lines (not in
 // a read) ends the page at that line; the stream decodes and the run says 0.
 TEST(FilterHostile, CancelFlagBetweenLinesEndsAtAPageEnd) {
     const int w = 300, h = 2000;
     const cups_page_header2_t hd = pageHeader(CUPS_CSPACE_K, 8, CUPS_ORDER_BANDED, w, h);
     const std::string in = writeRaster({{hd, std::vector<uint8_t>(size_t(w) * h, 200)}, {hd, std::vector<uint8_t>(size_t(w) * h, 200)}});
-    const int fd = open(in.c_str(), O_RDONLY);
     volatile std::sig_atomic_t cancel = 0;
     std::vector<uint8_t> stream;
-    FILE *messages = tmpfile();
-    const char *argv[] = {"rastertoqx316", "1", "u", "t", "1", kOneBitMode};
-    qx316::cupsfilter::FilterRun run;
-    run.argc = 6;
-    run.argv = argv;
-    run.inputFd = fd;
-    run.output = [&](const uint8_t *p, size_t n) {
+    DirectRun filter(in);
+    filter.run.output = [&](const uint8_t *p, size_t n) {
         stream.insert(stream.end(), p, p + n);
         if (stream.size() > 20000)
             cancel = 1;
         return true;
     };
-    run.cancel = &cancel;
-    run.messages = messages;
-    EXPECT_EQ(qx316::cupsfilter::runFilter(run), 0);
-    close(fd);
+    filter.run.cancel = &cancel;
+    EXPECT_EQ(filter(), 0);
     unlink(in.c_str());
-    std::rewind(messages);
-    char text[4096] = {};
-    const size_t got = std::fread(text, 1, sizeof text - 1, messages);
-    std::fclose(messages);
-    const std::string all(text, got);
+    const std::string all = filter.said();
     EXPECT_NE(all.find("PAGE: 1 1"), std::string::npos) << all;
     EXPECT_EQ(all.find("ERROR:"), std::string::npos) << all;
     const qx316::DecodeResult d = qx316::decodeStream(stream.data(), stream.size());
@@ -352,20 +370,14 @@ TEST(FilterHostile, HeldBackOutputIsSentOrItsRefusalIsAnError) {
     const std::string in = writeRaster({{hd, grey}, {hd, grey}});
     for (bool refuse : {false, true}) {
         SCOPED_TRACE(refuse ? "refused" : "sent");
-        const int fd = open(in.c_str(), O_RDONLY);
         std::vector<uint8_t> held, sent;
         int flushes = 0;
-        FILE *messages = tmpfile();
-        const char *argv[] = {"rastertoqx316", "1", "u", "t", "1", kOneBitMode};
-        qx316::cupsfilter::FilterRun run;
-        run.argc = 6;
-        run.argv = argv;
-        run.inputFd = fd;
-        run.output = [&](const uint8_t *p, size_t n) {
+        DirectRun filter(in);
+        filter.run.output = [&](const uint8_t *p, size_t n) {
             held.insert(held.end(), p, p + n);
             return true;
         };
-        run.flush = [&] {
+        filter.run.flush = [&] {
             ++flushes;
             if (refuse)
                 return false;
@@ -373,14 +385,9 @@ TEST(FilterHostile, HeldBackOutputIsSentOrItsRefusalIsAnError) {
             held.clear();
             return true;
         };
-        run.outputError = [] { return std::string("disk full"); };
-        run.messages = messages;
-        const int rc = qx316::cupsfilter::runFilter(run);
-        close(fd);
-        std::rewind(messages);
-        char text[8192] = {};
-        const std::string all(text, std::fread(text, 1, sizeof text - 1, messages));
-        std::fclose(messages);
+        filter.run.outputError = [] { return std::string("disk full"); };
+        const int rc = filter();
+        const std::string all = filter.said();
         size_t errors = 0;
         for (size_t at = 0; (at = all.find("ERROR:", at)) != std::string::npos; ++at)
             ++errors;

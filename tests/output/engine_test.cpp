@@ -324,6 +324,20 @@ struct EncodeCase {
     Bytes want;  // bytes appended to the slot
 };
 
+// A band buffer holding the empty raster-line command, and a block whose
+// slot 0 writes into it after the command.
+struct Slot {
+    Bytes bytes;
+    BCB block{};
+    explicit Slot(size_t size) : bytes(size, 0) {
+        std::copy(kEmptyRasterCommand.begin(), kEmptyRasterCommand.end(), bytes.begin());
+        block.start[0] = bytes.data();
+        block.cur[0] = bytes.data() + 5;
+    }
+    Slot(const Slot &) = delete;
+    Slot &operator=(const Slot &) = delete;
+};
+
 TEST(LineEncoding, ZeroRunsSpanAndEndOfLine) {
     const EncodeCase cases[] = {
         {0, 0, {0x61, 0x62, 0x63}, {0x02, 0x61, 0x62, 0x63, 0x80}},
@@ -340,15 +354,12 @@ TEST(LineEncoding, ZeroRunsSpanAndEndOfLine) {
         ctx.bcbSlots = 1;
         Bytes line(c.left + c.span.size() + 1, 0);
         std::copy(c.span.begin(), c.span.end(), line.begin() + c.left);
-        Bytes buffer(512, 0);
-        std::copy(kEmptyRasterCommand.begin(), kEmptyRasterCommand.end(), buffer.begin());
-        BCB target{};
-        target.start[0] = buffer.data();
-        target.cur[0] = buffer.data() + 5;
-        BCB *targets[2] = {&target, nullptr};
+        Slot slot(512);
+        const Bytes &buffer = slot.bytes;
+        BCB *targets[2] = {&slot.block, nullptr};
         RasterInfo cur{c.left, c.left + static_cast<int>(c.span.size()) - 1, 0, 0, 0, 0};
         ASSERT_EQ(WriteRaster2Color(&cur, line.data(), c.tgl, &ctx, targets), 0);
-        const Bytes got(buffer.begin() + 5, buffer.begin() + (target.cur[0] - buffer.data()));
+        const Bytes got(buffer.begin() + 5, buffer.begin() + (slot.block.cur[0] - buffer.data()));
         EXPECT_EQ(got, c.want) << "left " << c.left << ": " << hex(got);
         EXPECT_EQ(buffer[3] | buffer[4] << 8, static_cast<int>(c.want.size()));
     }
@@ -359,14 +370,9 @@ TEST(LineEncoding, PairedTargetsShareZeroRunsNotPatterns) {
     ctx.bandHeight = 16;
     ctx.bcbSlots = 1;
     const Bytes line = {0, 0, 0x38, 0x10};
-    Bytes b0(64, 0), b1(64, 0);
-    BCB t0{}, t1{};
-    for (auto [t, b] : {std::pair{&t0, &b0}, std::pair{&t1, &b1}}) {
-        std::copy(kEmptyRasterCommand.begin(), kEmptyRasterCommand.end(), b->begin());
-        t->start[0] = b->data();
-        t->cur[0] = b->data() + 5;
-    }
-    BCB *targets[2] = {&t0, &t1};
+    Slot s0(64), s1(64);
+    const Bytes &b0 = s0.bytes, &b1 = s1.bytes;
+    BCB *targets[2] = {&s0.block, &s1.block};
     RasterInfo cur{2, 3, 0, 0, 0, 0};
     ASSERT_EQ(WriteRaster2Color(&cur, line.data(), 4, &ctx, targets), 0);
     // From seed 0 the levels 3, 8, 1 draw 38, 7719, 21238: columns 0, 0, 1.
@@ -379,18 +385,14 @@ TEST(LineEncoding, BlankLineIsOneEndOfLineByteInEachTarget) {
     OutputContext ctx{};
     ctx.bandHeight = 8;
     ctx.bcbSlots = 1;
-    Bytes b0(16, 0), b1(16, 0);
-    BCB t0{}, t1{};
-    t0.start[0] = b0.data();
-    t0.cur[0] = b0.data() + 5;
-    t1.start[0] = b1.data();
-    t1.cur[0] = b1.data() + 5;
-    BCB *targets[2] = {&t0, &t1};
+    Slot s0(16), s1(16);
+    const Bytes &b0 = s0.bytes, &b1 = s1.bytes;
+    BCB *targets[2] = {&s0.block, &s1.block};
     RasterInfo cur{0, 0, 3, 3, 0, 1};
     ASSERT_EQ(WriteRaster2Color(&cur, nullptr, 0, &ctx, targets), 0);
     EXPECT_EQ(b0[5], 0x80);
     EXPECT_EQ(b1[5], 0x80);
-    EXPECT_EQ(t0.cur[0] - t0.start[0], 6);
+    EXPECT_EQ(s0.block.cur[0] - s0.block.start[0], 6);
     EXPECT_EQ(b0[3], 1);
     EXPECT_EQ(b1[3], 1);
 }
@@ -401,18 +403,15 @@ TEST(LineEncoding, SpanBeyondSixteenBitCountsIsRefused) {
     ctx.bandHeight = 8;
     ctx.bcbSlots = 1;
     Bytes line(40000, 0x55);
-    Bytes buffer(16, 0);
-    std::copy(kEmptyRasterCommand.begin(), kEmptyRasterCommand.end(), buffer.begin());
-    BCB target{};
-    target.start[0] = buffer.data();
-    target.cur[0] = buffer.data() + 5;
-    BCB *targets[2] = {&target, nullptr};
+    Slot slot(16);
+    const Bytes &buffer = slot.bytes;
+    BCB *targets[2] = {&slot.block, nullptr};
     const RasterInfo spans[] = {{0, 39999, 0, 0, 0, 0}, {39990, 39999, 0, 0, 0, 0}, {0, 20000, 0, 0, 0, 0}};
     const int types[] = {0, 0, 6};  // the last doubles 20,001 levels
     for (int i = 0; i < 3; ++i) {
         RasterInfo cur = spans[i];
         EXPECT_EQ(WriteRaster2Color(&cur, line.data(), types[i], &ctx, targets), QXDRO_ERR_MODE) << i;
-        EXPECT_EQ(target.cur[0], buffer.data() + 5) << i;
+        EXPECT_EQ(slot.block.cur[0], buffer.data() + 5) << i;
         EXPECT_EQ(buffer[3] | buffer[4] << 8, 0) << i;
     }
 }
