@@ -3,6 +3,7 @@
 // pointing at the plane buffers themselves; plane data is never copied.
 #include <cstring>
 
+#include "band.h"
 #include "output_internal.h"
 
 namespace {
@@ -95,23 +96,19 @@ uint8_t *put(uint8_t *dst, int offset, int bytes) {
 
 enum Selection : int16_t { kNoInk = 0, kKOnly = 1, kAllPlanes = 2 };
 
-// Resets the blank slots of the band and says which planes carry ink.
-int16_t blankTest(OutputContext *ctx, BCB **blocks) {
+// Starts the bands without ink over and says which planes carry ink.
+int16_t blankTest(OutputContext *ctx) {
     const int k = getPosition_K(ctx->planeMode);
-    const int32_t emptyBand = ctx->bandHeight / ctx->bcbSlots;
     int16_t s = kNoInk;
     const int planes = qxout::outPlanes(ctx);
     for (int p = 0; p < planes; ++p) {
-        for (int j = 0; j < ctx->bcbSlots; ++j) {
-            BCB *b = blocks[p];
-            const int32_t len = qxraster::line_length(b->start[j]);
-            if (len == emptyBand || len == 0 || ctx->planeFlag[p] == 1) {
-                qxout::emptySlot(b, j);
-            } else if (p == k) {
-                if (s == kNoInk) s = kKOnly;
-            } else {
-                s = kAllPlanes;
-            }
+        qxout::Band band = qxout::bandOf(ctx, p);
+        if (band.blank(ctx->bandHeight, ctx->planeFlag[p])) {
+            band.startOver();
+        } else if (p == k) {
+            if (s == kNoInk) s = kKOnly;
+        } else {
+            s = kAllPlanes;
         }
         ctx->planeFlag[p] = 0;
     }
@@ -180,12 +177,7 @@ int WriteSkipCommand(int count, uint8_t *dst) {
 int getPosition_K(int planeMode) { return qx::printmode::modeInfo(static_cast<int16_t>(planeMode)).kPlane; }
 
 int OutDataSet(OutputContext *ctx) {
-    BCB *blocks[QXDRO_MAX_PLANES];
-    for (int p = 0; p < ctx->outPlaneCount; ++p) {
-        const int32_t ahead = p == ctx->basePlane ? 0 : 1;
-        blocks[p] = qxout::bandBlock(ctx, p, ctx->planes[p].last.bandIndex + ahead);
-    }
-    const int16_t s = blankTest(ctx, blocks);
+    const int16_t s = blankTest(ctx);
     if (s == kNoInk) {
         ++ctx->pendingSkip;
         return 0;
@@ -196,11 +188,8 @@ int OutDataSet(OutputContext *ctx) {
     const int k = getPosition_K(ctx->planeMode);
     for (int p = 0; p < ctx->outPlaneCount; ++p) {
         if (s == kKOnly && p != k) continue;
-        for (int j = 0; j < ctx->bcbSlots; ++j) {
-            BCB *b = blocks[p];
-            if (int r = qxout::appendListItem(ctx, b->handle[j], static_cast<int32_t>(b->cur[j] - b->start[j])))
-                return r;
-        }
+        const qxout::Band band = qxout::bandOf(ctx, p);
+        if (int r = qxout::appendListItem(ctx, band.handle(), band.filled())) return r;
     }
     return 0;
 }

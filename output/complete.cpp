@@ -2,6 +2,7 @@
 // the last one written, lines parked for a new band move into the plane
 // buffers, page buffers are released at a page end, and the command chain is
 // emptied.
+#include "band.h"
 #include "job_frame.h"
 
 namespace {
@@ -10,36 +11,21 @@ void commitLines(OutputContext *ctx) {
     for (int p = 0; p < ctx->outPlaneCount; ++p) ctx->planes[p].last = ctx->planes[p].cur;
 }
 
-// Empties the bands from the base plane's band up to (not including) `upTo`,
-// at most one ring's worth, moving every plane's band position on.
-void emptySentBands(OutputContext *ctx, int32_t upTo) {
-    const int32_t start = ctx->planes[ctx->basePlane].last.bandIndex;
-    const int32_t reach = start + ctx->chainLength;
-    const int32_t end = upTo < reach ? upTo : reach;
-    for (int32_t pass = start; pass < end; ++pass) {
-        for (int k = 0; k < ctx->outPlaneCount; ++k) {
-            RasterInfo &last = ctx->planes[k].last;
-            BCB *b = qxout::bandBlock(ctx, k, last.bandIndex + (k == ctx->basePlane ? 0 : 1));
-            for (int s = 0; s < ctx->bcbSlots; ++s) qxout::emptySlot(b, s);
-            ++last.bandIndex;
-        }
+// The band being filled is done once it lies before `end` (each chain holds
+// that one band): every plane's band starts over and its position moves on.
+void finishSentBand(OutputContext *ctx, int32_t end) {
+    if (ctx->planes[ctx->basePlane].last.bandIndex >= end) return;
+    for (int k = 0; k < ctx->outPlaneCount; ++k) {
+        qxout::bandOf(ctx, k).startOver();
+        ++ctx->planes[k].last.bandIndex;
     }
 }
 
-// The temporary buffers hold the new band's first lines, header included.
+// The temporary bands hold the new band's first lines, header included.
 void moveParkedLines(OutputContext *ctx) {
     qxbcb::lockTemp(ctx, qxout::outPlanes(ctx));
-    emptySentBands(ctx, ctx->planes[ctx->basePlane].cur.bandIndex);
-    for (int k = 0; k < ctx->outPlaneCount; ++k) {
-        BCB *b = qxout::bandBlock(ctx, k, ctx->planes[k].cur.bandIndex);
-        BCB &temp = ctx->tempBcb[k];
-        for (int s = 0; s < ctx->bcbSlots; ++s) {
-            const int32_t n = static_cast<int32_t>(temp.cur[s] - temp.start[s]);
-            QXVSCopyData(temp.start[s], b->start[s], n);
-            b->cur[s] = b->start[s] + n;
-            qxout::emptySlot(&temp, s);
-        }
-    }
+    finishSentBand(ctx, ctx->planes[ctx->basePlane].cur.bandIndex);
+    for (int k = 0; k < ctx->outPlaneCount; ++k) qxout::bandOf(ctx, k).takeOver(qxout::parkedBandOf(ctx, k));
     commitLines(ctx);
     qxbcb::unlockTemp(ctx, qxout::outPlanes(ctx));
 }
@@ -50,12 +36,14 @@ void releasePageBuffers(OutputContext *ctx) {
 }
 
 // After a form feed the bands of the ended form are done; on banner paper
-// every plane ring starts the next form empty, so no band is sent twice or
+// every plane's band starts the next form empty, so no band is sent twice or
 // merged into the next form.
 void finishForm(OutputContext *ctx) {
-    emptySentBands(ctx, ctx->formFeedLength / ctx->bandHeight - 1);
+    finishSentBand(ctx, ctx->formFeedLength / ctx->bandHeight - 1);
     if (ctx->banner != 1) return;
-    for (int p = 0; p < ctx->outPlaneCount; ++p) qxout::emptyRing(ctx, &ctx->planes[p].bcb);
+    for (int p = 0; p < ctx->outPlaneCount; ++p) {
+        if (qxout::bandOf(ctx, p).exists()) qxout::bandOf(ctx, p).startOver();
+    }
 }
 
 // Back to the single head buffer. The head keeps the set-up command while the

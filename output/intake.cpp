@@ -3,12 +3,12 @@
 // printer commands when a line of a later band arrives.
 #include <cstring>
 
+#include "band.h"
 #include "job_frame.h"
 #include "raster_internal.h"
 
 namespace {
 
-using qxout::bandBlock;
 using qxout::pairedPlane;
 
 void setBlank(RasterInfo *r) {
@@ -25,14 +25,6 @@ bool lineInOrder(const OutputContext *ctx, const RasterLineRecord *line) {
     return last.lineInBand == -1 || line->lineNumber > last.lineNumber;
 }
 
-// Room for `bytes` more in a slot, with one end-of-line byte kept for each
-// later line of the band, within the 16-bit command length.
-bool slotFits(const BCB *b, int slot, int32_t bytes, int32_t laterLines) {
-    const int32_t need = bytes + laterLines;
-    const int32_t used = static_cast<int32_t>(b->cur[slot] - b->start[slot]);
-    return need <= b->size - used && qxraster::line_length(b->start[slot]) + need <= qxraster::kLineLengthMax;
-}
-
 // The bytes plane p's line and the empty lines before it add to a slot.
 int lineBytes(const OutputContext *ctx, int p, int32_t emptyLines, int32_t *bytes) {
     const PlaneRecord &plane = ctx->planes[p];
@@ -44,37 +36,48 @@ int lineBytes(const OutputContext *ctx, int p, int32_t emptyLines, int32_t *byte
     return 0;
 }
 
-void appendEmptyLines(BCB *const *t, int32_t from, int32_t to) {
-    for (int32_t j = from; j < to; ++j) {
-        for (int i = 0; i < 2; ++i) {
-            if (t[i]) qxout::appendEmptyLine(t[i], 0);
+// The band plane p's line goes to, and its pair's.
+struct Targets {
+    BCB *block[2];
+
+    void appendEmptyLines(int32_t n) const {
+        for (BCB *b : block) {
+            if (b) qxout::Band(b).appendEmptyLines(n);
         }
     }
+    bool fit(int32_t bytes, int32_t laterLines) const {
+        for (BCB *b : block) {
+            if (b && !qxout::Band(b).fits(bytes, laterLines)) return false;
+        }
+        return true;
+    }
+};
+
+// The bands of the line of input plane p: the band being filled, or the
+// temporary one where a line opening a later band is parked.
+Targets targetsOf(OutputContext *ctx, int p, int q, bool parked) {
+    auto band = [ctx, parked](int k) { return parked ? &ctx->tempBcb[k] : &ctx->planes[k].bcb; };
+    return {{band(p), q >= 0 ? band(q) : nullptr}};
 }
 
 int bufferPlaneLine(OutputContext *ctx, const RasterLineRecord *line, int writeMode, int p) {
     const int q = pairedPlane(ctx, p);
     PlaneRecord &plane = ctx->planes[p];
-    BCB *t[2] = {bandBlock(ctx, p, plane.last.bandIndex),
-                 q >= 0 ? bandBlock(ctx, q, ctx->planes[q].last.bandIndex) : nullptr};
     int32_t first = plane.last.lineInBand + 1;
     const int32_t later = ctx->bandHeight - 1 - plane.cur.lineInBand;
-
-    if (writeMode == qxout::kIntoTemporary) {
-        // The old band is completed with empty lines; the new line opens the temporary blocks.
-        appendEmptyLines(t, first, ctx->bandHeight);
-        t[0] = &ctx->tempBcb[p];
-        t[1] = q >= 0 ? &ctx->tempBcb[q] : nullptr;
+    const bool parked = writeMode == qxout::kIntoTemporary;
+    if (parked) {
+        // The old band is completed with empty lines; the new line opens the temporary bands.
+        targetsOf(ctx, p, q, false).appendEmptyLines(ctx->bandHeight - first);
         first = 0;
     }
+    const Targets t = targetsOf(ctx, p, q, parked);
     const int32_t emptyLines = plane.cur.lineInBand > first ? plane.cur.lineInBand - first : 0;
     int32_t bytes = 0;
     if (int r = lineBytes(ctx, p, emptyLines, &bytes)) return r;
-    for (int i = 0; i < 2; ++i) {
-        if (t[i] && !slotFits(t[i], 0, bytes, later)) return QXDRO_ERR_MODE;
-    }
-    appendEmptyLines(t, first, plane.cur.lineInBand);
-    return qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);
+    if (!t.fit(bytes, later)) return QXDRO_ERR_MODE;
+    t.appendEmptyLines(emptyLines);
+    return qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t.block);
 }
 
 // Raster skip commands for `gap` bands, each in a command block of its own.
@@ -184,17 +187,17 @@ void place(RasterInfo *r, const LineScan &s, int32_t lineNumber) {
     }
 }
 
-// ---- A line written straight into the band buffers ----
+// ---- A line written straight into its bands ----
 //
 // The common line: it falls into the band being filled, or opens the next
-// band when the band it leaves holds no ink in any plane (that band becomes
-// one more pending skip and its buffers start over with the new line: the
-// state the general path reaches once the call is completed, with nothing
-// parked). Taken only when the job header is out, the chains are single
-// blocks, no plane needs a work block for dot patterns, every line can be
-// coded and every band buffer has the room. Then nothing can fail, nothing
-// needs undoing and the list stays empty; anything else takes the general
-// path, which also gives the refusals.
+// band when the band it leaves holds no ink in any plane. Then the line is
+// written where the general path writes it, with the general path's own
+// steps: the band left is completed and drained (it becomes one more pending
+// skip) and the line is parked for completion to move in. Taken only when
+// the job header is out, no plane needs a work block for dot patterns,
+// every line can be coded and every band has the room. Then nothing can
+// fail, nothing needs undoing and the list stays empty; anything else takes
+// the general path, which also gives the refusals.
 
 struct DirectTarget {
     BCB *block;
@@ -207,51 +210,46 @@ struct DirectLine {
     DirectTarget target[2 * QXDRO_MAX_PLANES];
 };
 
-uint8_t *slotStart(const BCB *b) { return static_cast<uint8_t *>(qxvs::lock(b->handle[0])); }
+// The empty lines that complete plane p's band being filled.
+int32_t linesToComplete(const OutputContext *ctx, int p) {
+    return ctx->bandHeight - (ctx->planes[p].last.lineInBand + 1);
+}
 
-// Band intake completes a band with empty lines; the band holds no ink when
-// every plane's command then has one byte a line, or none, or the page end
-// marked the plane as filler only.
-bool leavesBlankBand(const OutputContext *ctx, const LineScan &s) {
+// Whether the band being filled holds no ink in any plane once the line's
+// planes have completed it, by the rule band draining applies.
+bool leavesBlankBand(OutputContext *ctx, const LineScan &s) {
     int32_t lines[QXDRO_MAX_PLANES] = {};
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
-        const int32_t added = ctx->bandHeight - (ctx->planes[p].last.lineInBand + 1);
-        lines[p] = added;
-        if (s.pair[p] >= 0) lines[s.pair[p]] = added;
+        lines[p] = linesToComplete(ctx, p);
+        if (s.pair[p] >= 0) lines[s.pair[p]] = lines[p];
     }
     for (int p = 0; p < ctx->outPlaneCount; ++p) {
-        const BCB &b = ctx->planes[p].bcb;
-        if (ctx->planeFlag[p] == 1) continue;
-        if (!b.handle[0]) return false;
-        const int32_t length = qxraster::line_length(slotStart(&b)) + lines[p];
-        if (length != 0 && length != ctx->bandHeight) return false;
+        const qxout::Band band = qxout::bandOf(ctx, p);
+        if (!band.exists() || !band.blank(ctx->bandHeight, ctx->planeFlag[p], lines[p])) return false;
     }
     return true;
 }
 
-// Whether the line can go straight into the band buffers as far as the job
-// and its bands go: the job header is out, the chains are single blocks, and
-// the line falls into the band being filled (*newBand false) or opens the
-// next one after a band without ink (*newBand true).
-[[gnu::always_inline]] inline bool directBand(const OutputContext *ctx, const LineScan &s, bool *newBand) {
-    if (ctx->headerState != qxout::kHeaderSent || ctx->chainLength != 1 || ctx->bcbSlots != 1) return false;
+// Whether the line can be written directly as far as the job and its bands
+// go: the job header is out, and the line falls into the band being filled
+// (*newBand false) or opens the next one after a band without ink (*newBand
+// true).
+[[gnu::always_inline]] inline bool directBand(OutputContext *ctx, const LineScan &s, bool *newBand) {
+    if (ctx->headerState != qxout::kHeaderSent) return false;
     const RasterInfo &baseLast = ctx->planes[ctx->basePlane].last;
     *newBand = s.bandIndex != baseLast.bandIndex;
     if (!*newBand) return true;
     return baseLast.lineInBand != -1 && s.bandIndex == baseLast.bandIndex + 1 && leavesBlankBand(ctx, s);
 }
 
-// Room in a plane's band buffer for `need` more bytes, within the command's
-// 16-bit length; a new band starts the buffer over.
-[[gnu::always_inline]] inline bool hasRoom(const BCB &b, int32_t need, bool newBand) {
-    if (!b.handle[0]) return false;
-    const int32_t used = newBand ? qxraster::kLineHeaderBytes : b.used[0];
-    const int32_t length = newBand ? 0 : qxraster::line_length(slotStart(&b));
-    return need <= b.size - used && length + need <= qxraster::kLineLengthMax;
+// The band the line of plane k goes to: the one being filled, or the parked
+// one for a line that opens the next band.
+[[gnu::always_inline]] inline BCB *directBlock(OutputContext *ctx, int k, bool newBand) {
+    return newBand ? &ctx->tempBcb[k] : &ctx->planes[k].bcb;
 }
 
-// The band buffers the line goes to and the bytes each may take; no targets
-// when the line needs the general path.
+// The bands the line goes to and the bytes each may take; no targets when
+// the line needs the general path.
 void directTargets(OutputContext *ctx, const LineScan &s, DirectLine *direct) {
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         if (s.blank[p] != 1 && ctx->planes[p].tglType != 0) return;
@@ -270,45 +268,36 @@ void directTargets(OutputContext *ctx, const LineScan &s, DirectLine *direct) {
             if (qxout::codedLineBound(span, ctx->planes[p].tglType, &coded) != 0) return;
         }
         const int32_t bytes = emptyLines + coded;
-        const int32_t need = bytes + later;
         const int pair[2] = {p, s.pair[p]};
         for (const int k : pair) {
             if (k < 0) continue;
-            BCB *b = &ctx->planes[k].bcb;
-            if (!hasRoom(*b, need, direct->newBand)) return;
+            BCB *b = directBlock(ctx, k, direct->newBand);
+            if (!qxout::Band(b).fits(bytes, later)) return;
             direct->target[n++] = {b, bytes};
         }
     }
     direct->targets = n;
 }
 
-// Slot 0 of a single-block chain, ready to be written.
-void openSlot(BCB *b) {
-    b->start[0] = slotStart(b);
-    b->cur[0] = b->start[0] + b->used[0];
-}
-
-void closeSlot(BCB *b) {
-    b->used[0] = static_cast<int32_t>(b->cur[0] - b->start[0]);
-    b->start[0] = nullptr;
-    b->cur[0] = nullptr;
-}
-
-// The band left holds no ink: it becomes one more pending skip, and every
-// plane buffer starts over, as band draining and completion would leave it.
-void startBandOver(OutputContext *ctx) {
-    for (int p = 0; p < ctx->outPlaneCount; ++p) {
-        BCB &b = ctx->planes[p].bcb;
-        qxraster::set_line_length(slotStart(&b), 0);
-        b.used[0] = qxraster::kLineHeaderBytes;
-        ctx->planeFlag[p] = 0;
+// The band being filled holds no ink: it is completed and drained as band
+// intake and band draining do it (one more pending skip, every band started
+// over), and the band positions stay where completion moves them on from.
+// Precondition: leavesBlankBand, so draining adds nothing to the list.
+void leaveBlankBand(OutputContext *ctx, const LineScan &s) {
+    for (int p = 0; p < ctx->inPlaneCount; ++p) {
+        const int32_t lines = linesToComplete(ctx, p);
+        qxout::bandOf(ctx, p).appendEmptyLines(lines);
+        if (s.pair[p] >= 0) qxout::bandOf(ctx, s.pair[p]).appendEmptyLines(lines);
     }
-    ++ctx->pendingSkip;
+    const int32_t old = ctx->planes[ctx->basePlane].last.bandIndex;
+    qxout::drainBand(ctx);
+    for (int p = 0; p < ctx->outPlaneCount; ++p) ctx->planes[p].last.bandIndex = old;
 }
 
-// An empty list, and completion then only commits the line.
-void finishDirectLine(OutputContext *ctx, QXVSHandle *listOut) {
-    ctx->completeMode = qxout::kSameBand;
+// An empty list; completion then commits the line, or moves the parked line
+// in once the band left is done.
+void finishDirectLine(OutputContext *ctx, bool newBand, QXVSHandle *listOut) {
+    ctx->completeMode = newBand ? qxout::kNewBand : qxout::kSameBand;
     auto *list = static_cast<OutputList *>(qxvs::lock(ctx->listHandle));
     list->count = 0;
     list->items = static_cast<ListItem *>(qxvs::lock(ctx->itemsHandle));
@@ -316,22 +305,10 @@ void finishDirectLine(OutputContext *ctx, QXVSHandle *listOut) {
     *listOut = ctx->listHandle;
 }
 
-// End-of-line bytes alone: a blank line's, and those of the empty lines before it.
-void appendEndsOfLines(BCB *b, int32_t bytes) {
-    uint8_t *start = slotStart(b);
-    uint8_t *at = start + b->used[0];
-    if (bytes == 1)
-        *at = qxraster::kEndOfLine;
-    else
-        std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(bytes));
-    b->used[0] += bytes;
-    qxraster::add_line_length(start, bytes);
-}
-
 // The commonest line of all, one without ink, in one pass: end-of-line
-// bytes for it and the lines skipped since the last one, in every plane
-// buffer it feeds. Same conditions and result as the direct path; false
-// (nothing changed) when they do not hold.
+// bytes for it and the lines skipped since the last one, in every band it
+// feeds. Same conditions and result as the direct path; false (nothing
+// changed) when they do not hold.
 [[gnu::always_inline]] inline bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s,
                                                   QXVSHandle *listOut) {
     const int in = ctx->inPlaneCount;
@@ -345,73 +322,44 @@ void appendEndsOfLines(BCB *b, int32_t bytes) {
     for (int p = 0; p < in; ++p) {
         const int32_t first = newBand ? 0 : ctx->planes[p].last.lineInBand + 1;
         bytes[p] = (s.lineInBand > first ? s.lineInBand - first : 0) + 1;
-        const int32_t need = bytes[p] + later;
         const int targets[2] = {p, s.pair[p]};
         for (const int k : targets) {
-            if (k >= 0 && !hasRoom(ctx->planes[k].bcb, need, newBand)) return false;
+            if (k >= 0 && !qxout::Band(directBlock(ctx, k, newBand)).fits(bytes[p], later)) return false;
         }
     }
+    if (newBand) leaveBlankBand(ctx, s);
     applyScan(ctx, line, s);
-    if (newBand) startBandOver(ctx);
     for (int p = 0; p < in; ++p) {
-        appendEndsOfLines(&ctx->planes[p].bcb, bytes[p]);
-        if (s.pair[p] >= 0) appendEndsOfLines(&ctx->planes[s.pair[p]].bcb, bytes[p]);
+        qxout::Band(directBlock(ctx, p, newBand)).appendEmptyLines(bytes[p]);
+        if (s.pair[p] >= 0) qxout::Band(directBlock(ctx, s.pair[p], newBand)).appendEmptyLines(bytes[p]);
     }
-    finishDirectLine(ctx, listOut);
+    finishDirectLine(ctx, newBand, listOut);
     return true;
 }
 
-// Precondition: the scan is applied.
 void writeDirectLine(OutputContext *ctx, const DirectLine &direct, const RasterLineRecord *line, const LineScan &s,
                      QXVSHandle *listOut) {
-    if (direct.newBand) startBandOver(ctx);
+    if (direct.newBand) leaveBlankBand(ctx, s);
+    applyScan(ctx, line, s);
     const DirectTarget *target = direct.target;
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         BCB *t[2] = {target->block, s.pair[p] >= 0 ? target[1].block : nullptr};
         const int32_t bytes = target->bytes;
         target += t[1] ? 2 : 1;
         if (s.blank[p] == 1) {
-            appendEndsOfLines(t[0], bytes);
-            if (t[1]) appendEndsOfLines(t[1], bytes);
+            for (BCB *b : t) {
+                if (b) qxout::Band(b).appendEmptyLines(bytes);
+            }
             continue;
         }
         PlaneRecord &plane = ctx->planes[p];
         const int32_t first = direct.newBand ? 0 : plane.last.lineInBand + 1;
         for (BCB *b : t) {
-            if (!b) continue;
-            openSlot(b);
-            for (int32_t j = first; j < s.lineInBand; ++j) qxout::appendEmptyLine(b, 0);
+            if (b) qxout::Band(b).appendEmptyLines(s.lineInBand - first);
         }
         qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);  // cannot fail: no work block
-        for (BCB *b : t) {
-            if (b) closeSlot(b);
-        }
     }
-    finishDirectLine(ctx, listOut);
-}
-
-// The current-line records of the output planes, put back when the line
-// cannot be taken.
-class CurrentLines {
-public:
-    explicit CurrentLines(const OutputContext *ctx) : n_(ctx->outPlaneCount) {
-        if (n_ < 0) n_ = 0;
-        if (n_ > QXDRO_MAX_PLANES) n_ = QXDRO_MAX_PLANES;
-        for (int p = 0; p < n_; ++p) cur_[p] = ctx->planes[p].cur;
-    }
-    void restore(OutputContext *ctx) const {
-        for (int p = 0; p < n_; ++p) ctx->planes[p].cur = cur_[p];
-    }
-
-private:
-    int n_;
-    RasterInfo cur_[QXDRO_MAX_PLANES];
-};
-
-// A band change or the job header adds list items.
-bool listMayGrow(OutputContext *ctx) {
-    return ctx->headerState != qxout::kHeaderSent ||
-           ProcDispatcher(ctx) == qxout::kNewBand;
+    finishDirectLine(ctx, direct.newBand, listOut);
 }
 
 [[gnu::always_inline]] inline int intake(OutputContext *ctx, const RasterLineRecord *line, QXVSHandle *listOut) {
@@ -421,22 +369,17 @@ bool listMayGrow(OutputContext *ctx) {
     DirectLine direct;
     directTargets(ctx, scan, &direct);
     if (direct.targets > 0) {
-        applyScan(ctx, line, scan);
         writeDirectLine(ctx, direct, line, scan, listOut);
         return 0;
     }
-    const CurrentLines before(ctx);
+    qxout::JobUndo undo(ctx);
     applyScan(ctx, line, scan);
-    qxout::JobUndo undo(ctx, listMayGrow(ctx));
     qxout::openList(ctx);
     int r = putJobHeader(ctx);
     if (r == 0) r = produceLine(ctx, line, listOut);
     qxout::unlockPlaneChains(ctx);
     qxout::closeList(ctx);
-    if (r != 0) {
-        undo.restore();
-        before.restore(ctx);
-    }
+    if (r != 0) undo.restore();
     return r;
 }
 
@@ -490,15 +433,14 @@ int TypeB_Proc(OutputContext *ctx, const RasterLineRecord *line) {
 
 int TypeC_Proc(OutputContext *ctx, const RasterLineRecord *line) {
     if (int r = TypeA_Proc(ctx, line, qxout::kIntoTemporary)) return r;
+    // The band left goes out (each chain holds that one band); the bands
+    // between it and the new one are skipped.
     PlaneRecord &base = ctx->planes[ctx->basePlane];
     const int32_t old = base.last.bandIndex;
-    const int32_t reach = old + ctx->chainLength;
-    const int32_t target = base.cur.bandIndex < reach ? base.cur.bandIndex : reach;
-    int r = 0;
-    while (r == 0 && base.last.bandIndex < target) r = qxout::drainBand(ctx);
+    const int r = qxout::drainBand(ctx);
     for (int p = 0; p < ctx->outPlaneCount; ++p) ctx->planes[p].last.bandIndex = old;
     if (r != 0) return r;
-    return skipBands(ctx, base.cur.bandIndex - target);
+    return skipBands(ctx, base.cur.bandIndex - (old + 1));
 }
 
 }  // extern "C"

@@ -15,15 +15,6 @@ int appendListItem(OutputContext *ctx, QXVSHandle data, int32_t length) {
     return 0;
 }
 
-void emptyRing(OutputContext *ctx, BCB *head) {
-    BCB *b = head;
-    for (int m = 0; m < ctx->chainLength && b; ++m, b = b->next) {
-        for (int s = 0; s < ctx->bcbSlots; ++s) {
-            if (b->start[s]) emptySlot(b, s);
-        }
-    }
-}
-
 void openList(OutputContext *ctx) {
     ctx->list = static_cast<OutputList *>(qxvs::lock(ctx->listHandle));
     AllLockBCB_GMem(&ctx->cmdBcb);
@@ -54,27 +45,15 @@ int drainBand(OutputContext *ctx) {
 
 namespace {
 
-// Fill lengths and length fields of a block's buffers (chain unlocked).
-void saveFill(BCB &b, int32_t *used, uint8_t (*length)[2]) {
-    for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
-        used[s] = b.used[s];
-        if (!b.handle[s]) continue;
-        const uint8_t *start = static_cast<const uint8_t *>(qxvs::lock(b.handle[s]));
-        length[s][0] = start[3];
-        length[s][1] = start[4];
-        qxvs::unlock(b.handle[s]);
-    }
+// The length field of a buffer's raster-line command (chain unlocked).
+void saveLength(const BCB &b, uint8_t *length) {
+    if (!b.handle[0]) return;
+    std::memcpy(length, static_cast<const uint8_t *>(qxvs::lock(b.handle[0])) + 3, 2);
 }
 
-void restoreFill(BCB &b, const int32_t *used, const uint8_t (*length)[2]) {
-    for (int s = 0; s < QXDRO_BCB_SLOTS; ++s) {
-        b.used[s] = used[s];
-        if (!b.handle[s]) continue;
-        uint8_t *start = static_cast<uint8_t *>(qxvs::lock(b.handle[s]));
-        start[3] = length[s][0];
-        start[4] = length[s][1];
-        qxvs::unlock(b.handle[s]);
-    }
+void restoreLength(const BCB &b, const uint8_t *length) {
+    if (!b.handle[0]) return;
+    std::memcpy(static_cast<uint8_t *>(qxvs::lock(b.handle[0])) + 3, length, 2);
 }
 
 }  // namespace
@@ -87,35 +66,15 @@ void releaseBlocksAfter(BCB *last) {
     last->next = nullptr;
 }
 
-JobUndo::JobUndo(OutputContext *ctx, bool listMayGrow)
-    : ctx_(ctx),
-      planes_(ctx->outPlaneCount > 0 ? (ctx->outPlaneCount < QXDRO_MAX_PLANES ? ctx->outPlaneCount : QXDRO_MAX_PLANES)
-                                     : 0),
-      completeMode_(ctx->completeMode),
-      headerState_(ctx->headerState),
-      lastColorSel_(ctx->lastColorSel),
-      formFeedLength_(ctx->formFeedLength),
-      pendingSkip_(ctx->pendingSkip),
-      randSeed_(ctx->randSeed),
-      listMayGrow_(listMayGrow),
-      cmdBlocks_(0) {
-    for (int p = 0; p < planes_; ++p) {
-        PlaneSave &s = plane_[p];
-        s.last = ctx->planes[p].last;
-        s.cur = ctx->planes[p].cur;
-        saveFill(ctx->planes[p].bcb, s.band.used, s.band.length);
-        saveFill(ctx->tempBcb[p], s.temp.used, s.temp.length);
+JobUndo::JobUndo(OutputContext *ctx) : ctx_(ctx), record_(*ctx) {
+    for (int p = 0; p < outPlanes(ctx); ++p) {
+        saveLength(ctx->planes[p].bcb, bandLength_[p]);
+        saveLength(ctx->tempBcb[p], parkedLength_[p]);
     }
-    std::memcpy(lineCounter_, ctx->lineCounter, sizeof lineCounter_);
-    std::memcpy(planeFlag_, ctx->planeFlag, sizeof planeFlag_);
     list_ = *static_cast<const OutputList *>(qxvs::lock(ctx->listHandle));
-    qxvs::unlock(ctx->listHandle);
-    if (listMayGrow_) {
-        // The items of the list the caller holds; the rest of the array is unused.
-        itemsSaved_ = list_.count < 0 ? 0 : (list_.count < QXDRO_LIST_ITEMS ? list_.count : QXDRO_LIST_ITEMS);
-        std::memcpy(items_, qxvs::lock(ctx->itemsHandle), sizeof(ListItem) * static_cast<size_t>(itemsSaved_));
-        qxvs::unlock(ctx->itemsHandle);
-    }
+    // The items of the list the caller holds; the rest of the array is unused.
+    itemsSaved_ = list_.count < 0 ? 0 : (list_.count < QXDRO_LIST_ITEMS ? list_.count : QXDRO_LIST_ITEMS);
+    std::memcpy(items_, qxvs::lock(ctx->itemsHandle), sizeof(ListItem) * static_cast<size_t>(itemsSaved_));
     for (const BCB *b = &ctx->cmdBcb; b; ++cmdBlocks_) {
         if (cmdBlocks_ < kSavedCmdBlocks) cmdUsed_[cmdBlocks_] = b->used[0];
         b = b->nextHandle ? static_cast<const BCB *>(qxvs::lock(b->nextHandle)) : nullptr;
@@ -123,35 +82,21 @@ JobUndo::JobUndo(OutputContext *ctx, bool listMayGrow)
 }
 
 void JobUndo::restore() {
+    // Command blocks the call added go back first; the saved record then
+    // names the chain as it was.
     BCB *b = &ctx_->cmdBcb;
-    b->used[0] = cmdUsed_[0];
     for (int i = 1; i < cmdBlocks_; ++i) {
         b = static_cast<BCB *>(qxvs::lock(b->nextHandle));
         if (i < kSavedCmdBlocks) b->used[0] = cmdUsed_[i];
     }
     releaseBlocksAfter(b);
-    for (int p = 0; p < planes_; ++p) {
-        const PlaneSave &s = plane_[p];
-        ctx_->planes[p].last = s.last;
-        ctx_->planes[p].cur = s.cur;
-        restoreFill(ctx_->planes[p].bcb, s.band.used, s.band.length);
-        restoreFill(ctx_->tempBcb[p], s.temp.used, s.temp.length);
+    *ctx_ = record_;
+    for (int p = 0; p < outPlanes(ctx_); ++p) {
+        restoreLength(ctx_->planes[p].bcb, bandLength_[p]);
+        restoreLength(ctx_->tempBcb[p], parkedLength_[p]);
     }
-    ctx_->completeMode = completeMode_;
-    ctx_->headerState = headerState_;
-    ctx_->lastColorSel = lastColorSel_;
-    ctx_->formFeedLength = formFeedLength_;
-    ctx_->pendingSkip = pendingSkip_;
-    ctx_->randSeed = randSeed_;
-    std::memcpy(ctx_->lineCounter, lineCounter_, sizeof lineCounter_);
-    std::memcpy(ctx_->planeFlag, planeFlag_, sizeof planeFlag_);
-    ctx_->list = nullptr;
     *static_cast<OutputList *>(qxvs::lock(ctx_->listHandle)) = list_;
-    qxvs::unlock(ctx_->listHandle);
-    if (listMayGrow_) {
-        std::memcpy(qxvs::lock(ctx_->itemsHandle), items_, sizeof(ListItem) * static_cast<size_t>(itemsSaved_));
-        qxvs::unlock(ctx_->itemsHandle);
-    }
+    std::memcpy(qxvs::lock(ctx_->itemsHandle), items_, sizeof(ListItem) * static_cast<size_t>(itemsSaved_));
 }
 
 }  // namespace qxout

@@ -2,6 +2,9 @@
 // the PackBits coding of the inked span (dot-expanded where the plane's
 // pattern type asks), and the end-of-line byte; the raster-line command's
 // length follows every byte.
+#include <cstring>
+
+#include "band.h"
 #include "output_internal.h"
 #include "raster_internal.h"
 
@@ -24,7 +27,6 @@ struct WorkBlock {
     }
 };
 
-int lineSlot(const OutputContext *ctx, int lineInBand) { return lineInBand / (ctx->bandHeight / ctx->bcbSlots); }
 
 }  // namespace
 
@@ -43,14 +45,13 @@ int qxout::codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes) {
     return 0;
 }
 
-// Precondition (checked by band intake): every target slot has room for the
+// Precondition (checked by band intake): every target band has room for the
 // line's coded bound, and an inked line can be coded in 16-bit counts.
 int qxout::encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx, BCB *const *targets) {
-    const int slot = lineSlot(ctx, cur->lineInBand);
-    BCB *const t[2] = {targets[0], targets[1]};
-    const int count = t[1] ? 2 : 1;
+    Band t[2] = {Band(targets[0]), Band(targets[1] ? targets[1] : targets[0])};
+    const int count = targets[1] ? 2 : 1;
     if (cur->blank == 1) {
-        for (int i = 0; i < count; ++i) qxout::appendEmptyLine(t[i], slot);
+        for (int i = 0; i < count; ++i) t[i].appendEmptyLines(1);
         return 0;
     }
 
@@ -62,8 +63,8 @@ int qxout::encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputC
     // Zero runs go beyond the write position; they count only once the line is complete.
     int k = 0;
     if (cur->left > 0) {
-        k = qxraster::pack_zero_run(t[0]->cur[slot], skip);
-        if (t[1]) QXVSCopyData(t[0]->cur[slot], t[1]->cur[slot], k);
+        k = qxraster::pack_zero_run(t[0].end(), skip);
+        if (count == 2) std::memcpy(t[1].end(), t[0].end(), static_cast<size_t>(k));
     }
 
     // The coders read the inked span where it lies. A dot-expanded line
@@ -78,24 +79,23 @@ int qxout::encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputC
             work.release();
             return QXDRO_ERR_MEMORY;
         }
-        uint8_t *planes[2] = {work.bytes, t[1] ? work.bytes + part : nullptr};
+        uint8_t *planes[2] = {work.bytes, count == 2 ? work.bytes + part : nullptr};
         m = qxraster::expand_levels(tglType, planes[0], planes[1], span, n, &ctx->randSeed);
         source[0] = planes[0];
         source[1] = planes[1];
     }
 
     for (int i = 0; i < count; ++i) {
-        uint8_t *at = t[i]->cur[slot];
+        uint8_t *at = t[i].end();
         const int p = qxraster::pack_line(at + k, source[i], m);
         at[k + p] = qxraster::kEndOfLine;
-        t[i]->cur[slot] = at + k + p + 1;
-        qxraster::add_line_length(t[i]->start[slot], k + p + 1);
+        t[i].added(k + p + 1);
     }
     work.release();
     return 0;
 }
 
-// Precondition: every target slot has room for the line's coded bound. A
+// Precondition: every target band has room for the line's coded bound. A
 // span that cannot be coded in 16-bit counts is refused (-148) before
 // anything is written.
 extern "C" int WriteRaster2Color(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx,

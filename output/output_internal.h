@@ -42,28 +42,8 @@ inline int outPlanes(const OutputContext *ctx) {
 // Appends a chunk to the list being filled; -148 when the item array is full.
 int appendListItem(OutputContext *ctx, QXVSHandle data, int32_t length);
 
-// Back to the empty raster-line command: header kept, length 0.
-inline void emptySlot(BCB *b, int slot) {
-    qxraster::set_line_length(b->start[slot], 0);
-    b->cur[slot] = b->start[slot] + qxraster::kLineHeaderBytes;
-}
-
-// One line without ink: the end-of-line byte alone.
-inline void appendEmptyLine(BCB *b, int slot) {
-    *b->cur[slot]++ = qxraster::kEndOfLine;
-    qxraster::add_line_length(b->start[slot], 1);
-}
-
 // Releases the blocks linked after `last` in a chain, buffers included.
 void releaseBlocksAfter(BCB *last);
-
-// Empties every slot of every block of a plane ring.
-void emptyRing(OutputContext *ctx, BCB *head);
-
-// The block of a band for plane p, as band assembly addresses it.
-inline BCB *bandBlock(OutputContext *ctx, int p, int32_t band) {
-    return GetAdrBCB(&ctx->planes[p].bcb, band, ctx->chainLength);
-}
 
 // Locks the list, its items and the command chain for a call that fills the
 // list, and starts it empty.
@@ -86,46 +66,28 @@ int codedLineBound(const RasterInfo &cur, int tglType, int32_t *bytes);
 // when a dot-expanded line finds no work block (-108), having written nothing.
 int encodeLine(RasterInfo *cur, const uint8_t *data, int tglType, OutputContext *ctx, BCB *const *targets);
 
-// What a job call that fails midway must put back, and only that: per output
-// plane the line positions and the fill state of its band and temporary
-// buffers (fill lengths and the length fields of their raster-line
-// commands), the job fields band intake and page ends change, the list
-// record, the list's items when the call may add some, and the command chain
-// (blocks the call added are released). Taken while the job's chains are
-// unlocked, restored after they are unlocked again.
+// What a job call that fails midway must put back: the whole job record
+// (whatever field a call changes, now or after a later change), the fill of
+// every band and temporary buffer (their raster-line commands' length
+// fields; the fill lengths are in the record), the list record and the
+// items of the list the caller holds, and the command chain (blocks the
+// call added are released). Taken while the job's chains are unlocked, restored
+// after they are unlocked again.
 class JobUndo {
 public:
-    JobUndo(OutputContext *ctx, bool listMayGrow);
+    explicit JobUndo(OutputContext *ctx);
     void restore();
 
 private:
-    struct BufferFill {
-        int32_t used[QXDRO_BCB_SLOTS];
-        uint8_t length[QXDRO_BCB_SLOTS][2];
-    };
-    struct PlaneSave {
-        RasterInfo last;
-        RasterInfo cur;
-        BufferFill band;
-        BufferFill temp;
-    };
     static constexpr int kSavedCmdBlocks = 16;
     OutputContext *ctx_;
-    int planes_;
-    PlaneSave plane_[QXDRO_MAX_PLANES];
-    int32_t completeMode_;
-    int16_t headerState_;
-    int16_t lastColorSel_;
-    int32_t formFeedLength_;
-    int32_t pendingSkip_;
-    int32_t randSeed_;
-    int32_t lineCounter_[QXDRO_MAX_PLANES];
-    uint8_t planeFlag_[QXDRO_MAX_PLANES];
+    OutputContext record_;
+    uint8_t bandLength_[QXDRO_MAX_PLANES][2];
+    uint8_t parkedLength_[QXDRO_MAX_PLANES][2];
     OutputList list_;
-    bool listMayGrow_;
     int itemsSaved_ = 0;
     ListItem items_[QXDRO_LIST_ITEMS];
-    int cmdBlocks_;
+    int cmdBlocks_ = 0;
     int32_t cmdUsed_[kSavedCmdBlocks];
 };
 

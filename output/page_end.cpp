@@ -1,6 +1,7 @@
 // Page end: the band being filled is completed with empty lines and sent.
 // On banner paper a form feed repeats the job header and sends the bands up
 // to the form length; the job ends with a flush that sends nothing.
+#include "band.h"
 #include "job_frame.h"
 
 namespace {
@@ -10,27 +11,23 @@ constexpr int32_t kFillerFlag = 16;  // filler lines that mark a plane as blank
 // Completes every plane's band with end-of-line bytes; returns nothing to
 // check, since every line kept room for the lines after it.
 void completeBands(OutputContext *ctx, bool countFillers) {
-    const int32_t perSlot = ctx->bandHeight / ctx->bcbSlots;
     for (int i = 0; i < ctx->outPlaneCount; ++i) {
         RasterInfo &last = ctx->planes[i].last;
-        BCB *b = qxout::bandBlock(ctx, i, last.bandIndex);
-        for (int32_t j = last.lineInBand + 1; j < ctx->bandHeight; ++j) {
-            qxout::appendEmptyLine(b, j / perSlot);
-            if (countFillers) ++ctx->lineCounter[i];
-        }
+        const int32_t fillers = ctx->bandHeight - (last.lineInBand + 1);
+        qxout::bandOf(ctx, i).appendEmptyLines(fillers);
         last.lineInBand = static_cast<int16_t>(ctx->bandHeight - 1);
         if (countFillers) {
+            if (fillers > 0) ctx->lineCounter[i] += fillers;
             if (ctx->lineCounter[i] == kFillerFlag) ctx->planeFlag[i] = 1;
             ctx->lineCounter[i] = 0;
         }
     }
 }
 
-int drainUpTo(OutputContext *ctx, int32_t target) {
-    const RasterInfo &base = ctx->planes[ctx->basePlane].last;
-    int r = 0;
-    while (r == 0 && base.bandIndex < target) r = qxout::drainBand(ctx);
-    return r;
+// The band being filled goes out when it lies before `end` (each chain
+// holds that one band).
+int drainBefore(OutputContext *ctx, int32_t end) {
+    return ctx->planes[ctx->basePlane].last.bandIndex < end ? qxout::drainBand(ctx) : 0;
 }
 
 // A banner job may end before its first page was set up: then there is no
@@ -43,7 +40,7 @@ int flushPage(OutputContext *ctx, QXVSHandle *listOut) {
     ctx->completeMode = qxout::kAfterFlush;
     if (ctx->banner != 1 && hasPageBuffers(ctx)) {
         completeBands(ctx, true);
-        if (int r = drainUpTo(ctx, ctx->planes[ctx->basePlane].last.bandIndex + ctx->chainLength)) return r;
+        if (int r = qxout::drainBand(ctx)) return r;
     }
     *listOut = ctx->listHandle;
     return 0;
@@ -71,8 +68,7 @@ int feedForm(OutputContext *ctx, QXVSHandle *listOut, int32_t formLength) {
     completeBands(ctx, false);
     const int32_t formEnd = formLength / ctx->bandHeight;
     const int32_t start = ctx->planes[ctx->basePlane].last.bandIndex;
-    const int32_t reach = start + ctx->chainLength;
-    if (int r = drainUpTo(ctx, formEnd < reach ? formEnd : reach)) return r;
+    if (int r = drainBefore(ctx, formEnd)) return r;
     for (int p = 0; p < ctx->outPlaneCount; ++p) ctx->planes[p].last.bandIndex = start;
     *listOut = ctx->listHandle;
     return 0;
@@ -82,7 +78,7 @@ int feedForm(OutputContext *ctx, QXVSHandle *listOut, int32_t formLength) {
 // the page end, and on a failure midway everything it changed put back.
 template <typename End>
 int endPage(OutputContext *ctx, End end) {
-    qxout::JobUndo undo(ctx, true);
+    qxout::JobUndo undo(ctx);
     qxout::openList(ctx);
     qxout::lockPlaneChains(ctx);
     const int r = end(ctx);

@@ -4,6 +4,7 @@
 // leaves the job as it was and holds on to nothing.
 #include <cstring>
 
+#include "band.h"
 #include "job_frame.h"
 #include "printmode_internal.h"
 
@@ -41,29 +42,28 @@ int configurePlanes(OutputContext *job, const PrintParams *pp) {
         job->planes[i].pixelShift = shiftForDepth(d.bits[i]);
         if (job->planes[i].pixelShift == 0) return QXDRO_ERR_MODE;
     }
-    job->chainLength = 1;
+    job->chainLength = qxout::kChainBlocks;
     for (int i = 0; i < job->outPlaneCount; ++i) {
         job->lineCounter[i] = 0;
         job->planeFlag[i] = 0;
         job->planes[i].tglType = d.patternType[i];
     }
     job->bandHeight = d.bandHeight;
-    job->bcbSlots = 1;
+    job->bcbSlots = qxout::kBandSlots;
+    // Line numbers are divided by the band height.
+    if (job->bandHeight <= 0) return QXDRO_ERR_MODE;
     return 0;
 }
 
-// One band buffer group: `slots` buffers, each holding the empty raster-line
-// command, left locked.
-bool buildBandBuffers(BCB *b, int slots) {
+// One band buffer, holding the empty raster-line command, left locked.
+bool buildBandBuffer(BCB *b) {
     std::memset(b, 0, sizeof *b);
     b->size = QXDRO_BLOCK_SIZE;
-    for (int s = 0; s < slots; ++s) {
-        b->handle[s] = QXVSNewHNDL(b->size);
-        if (!b->handle[s]) return false;
-        b->start[s] = static_cast<uint8_t *>(qxvs::lock(b->handle[s]));
-        qxraster::write_empty_line_command(b->start[s]);
-        b->cur[s] = b->start[s] + qxraster::kLineHeaderBytes;
-    }
+    b->handle[0] = QXVSNewHNDL(b->size);
+    if (!b->handle[0]) return false;
+    b->start[0] = static_cast<uint8_t *>(qxvs::lock(b->handle[0]));
+    qxraster::write_empty_line_command(b->start[0]);
+    b->cur[0] = b->start[0] + qxraster::kLineHeaderBytes;
     return true;
 }
 
@@ -78,12 +78,12 @@ bool allocateBuffers(OutputContext *job) {
         std::memset(&job->tempBcb[i], 0, sizeof(BCB));
     }
     for (int i = 0; i < job->outPlaneCount; ++i) {
-        if (!buildBandBuffers(&job->planes[i].bcb, job->bcbSlots)) return false;
+        if (!buildBandBuffer(&job->planes[i].bcb)) return false;
         job->planes[i].last = kResetRaster;
         job->planes[i].cur = kResetRaster;
     }
     for (int i = 0; i < job->outPlaneCount; ++i) {
-        if (!buildBandBuffers(&job->tempBcb[i], job->bcbSlots)) return false;
+        if (!buildBandBuffer(&job->tempBcb[i])) return false;
     }
     freeTempBuf(job, 0);
     for (int i = 0; i < job->outPlaneCount; ++i) AllUnlockBCB_GMem(&job->planes[i].bcb);

@@ -1,0 +1,111 @@
+// One plane's band: the raster-line command being filled in a plane's band
+// buffer, or parked in its temporary buffer. Band intake (all of its paths),
+// page ends, completion and band draining all fill, test and start bands
+// over through this type, so each rule about a band is written once here.
+//
+// Every plane chain and temporary chain has one block, and every block one
+// buffer, in every plane mode: page setup sets chainLength and bcbSlots to
+// these values, and the engine holds exactly one band per plane. The
+// exported BCB routines still walk chains and slots for callers that build
+// their own.
+//
+// A band works whether its chain is locked (start and cur set, as the
+// general path and the exported routines leave it) or unlocked (the fill
+// length kept in used, as between calls), so the paths that never lock a
+// chain use the same code.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "line_command.h"
+#include "qxdro316_inner.h"
+#include "vs_internal.h"
+
+namespace qxout {
+
+constexpr int16_t kChainBlocks = 1;  // blocks in every plane and temporary chain
+constexpr int16_t kBandSlots = 1;    // buffers in every block
+static_assert(kChainBlocks == 1 && kBandSlots == 1, "the engine keeps one band per plane in one buffer");
+
+// A band holds no ink when its command has one end-of-line byte a line or
+// none at all, or when the page end marked its plane as filler only.
+constexpr bool holdsNoInk(int32_t commandLength, int32_t bandHeight, uint8_t planeFlag) {
+    return commandLength == 0 || commandLength == bandHeight || planeFlag == 1;
+}
+
+class Band {
+public:
+    explicit Band(BCB *block) : b_(block) {}
+
+    bool exists() const { return b_->handle[0] != nullptr || b_->start[0] != nullptr; }
+    BCB *block() const { return b_; }
+    QXVSHandle handle() const { return b_->handle[0]; }
+    // The locked address, or the handle's block while unlocked.
+    uint8_t *command() const {
+        return b_->start[0] ? b_->start[0] : static_cast<uint8_t *>(qxvs::lock(b_->handle[0]));
+    }
+    // Bytes in the buffer, the command's header included.
+    int32_t filled() const { return b_->start[0] ? static_cast<int32_t>(b_->cur[0] - b_->start[0]) : b_->used[0]; }
+    int32_t length() const { return qxraster::line_length(command()); }
+    // Where the next byte goes.
+    uint8_t *end() const { return command() + filled(); }
+
+    // Room for `bytes` more, with one end-of-line byte kept for each of the
+    // band's `laterLines` lines after them, within the command's 16-bit
+    // length.
+    bool fits(int32_t bytes, int32_t laterLines) const {
+        if (!exists()) return false;
+        const int32_t need = bytes + laterLines;
+        return need <= b_->size - filled() && length() + need <= qxraster::kLineLengthMax;
+    }
+
+    // Whether the band holds no ink once `linesToCome` empty lines complete it.
+    bool blank(int32_t bandHeight, uint8_t planeFlag, int32_t linesToCome = 0) const {
+        return holdsNoInk(length() + linesToCome, bandHeight, planeFlag);
+    }
+
+    // Counts `n` bytes just written at end() into the buffer and the command.
+    void added(int32_t n) {
+        if (b_->start[0])
+            b_->cur[0] += n;
+        else
+            b_->used[0] += n;
+        qxraster::add_line_length(command(), n);
+    }
+
+    // `n` lines without ink: their end-of-line bytes.
+    void appendEmptyLines(int32_t n) {
+        if (n <= 0) return;
+        std::memset(end(), qxraster::kEndOfLine, static_cast<size_t>(n));
+        added(n);
+    }
+
+    // Back to the empty raster-line command: header kept, length 0.
+    void startOver() {
+        qxraster::set_line_length(command(), 0);
+        if (b_->start[0])
+            b_->cur[0] = b_->start[0] + qxraster::kLineHeaderBytes;
+        else
+            b_->used[0] = qxraster::kLineHeaderBytes;
+    }
+
+    // Takes over what `from` holds, command header included; `from` starts over.
+    void takeOver(Band from) {
+        const int32_t n = from.filled();
+        std::memmove(command(), from.command(), static_cast<size_t>(n));
+        if (b_->start[0])
+            b_->cur[0] = b_->start[0] + n;
+        else
+            b_->used[0] = n;
+        from.startOver();
+    }
+
+private:
+    BCB *b_;
+};
+
+inline Band bandOf(OutputContext *ctx, int plane) { return Band(&ctx->planes[plane].bcb); }
+inline Band parkedBandOf(OutputContext *ctx, int plane) { return Band(&ctx->tempBcb[plane]); }
+
+}  // namespace qxout
