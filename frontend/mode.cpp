@@ -1,5 +1,8 @@
 #include "mode.h"
 
+#include "line_command.h"
+#include "pattern_types.h"
+#include "plane_modes.h"
 #include "qxdro316_inner.h"
 
 #include <cstring>
@@ -8,26 +11,22 @@ namespace qx316 {
 
 namespace {
 
-// Output planes of each plane mode, in colour-select order (C3, CD, D9 are
-// C, M, Y with bit 7 set: the light inks).
-const char *const kModeLetters[10] = {
-    "", "K", "CMY", "\xC3\xCD\xD9", "\xC3\xCD\xD9", "CMYK", "CMY\xC3\xCD\xD9", "CMY\xC3\xCD\xD9",
-    "CMYK\xC3\xCD\xD9", "CMYK\xC3\xCD\xD9",
-};
-
 // Bytes one band of incompressible lines of a plane can take in the plane
-// buffer: each line's PackBits items, its end-of-line byte and the zero-run
-// items of a blank left margin, plus the raster-line command's header.
+// buffer, by the library's own bounds: each line's zero-run items for a
+// blank left margin, its PackBits items and end-of-line byte, plus the
+// raster-line command's header.
 int64_t worstBandBytes(int width, int bits, int tgl, int bandHeight) {
-    const int64_t lineBytes = (int64_t(width) * streamBitsPerPixel(bits, tgl) + 7) / 8;
-    return 5 + int64_t(bandHeight) * (lineBytes + lineBytes / 126 + lineBytes / 64 + 4);
+    const int32_t lineBytes = int32_t((int64_t(width) * streamBitsPerPixel(bits, tgl) + 7) / 8);
+    const int64_t line = qxraster::zero_run_bytes(lineBytes) + qxraster::packbits_bound(lineBytes) + 1;
+    return qxraster::kLineHeaderBytes + int64_t(bandHeight) * line;
 }
 
 bool fits(const ModeInfo &m, int width) {
     for (int p = 0; p < m.outPlanes; ++p) {
-        if ((int64_t(width) * streamBitsPerPixel(m.bits[p], m.tgl[p]) + 7) / 8 > 32767)
+        if ((int64_t(width) * streamBitsPerPixel(m.bits[p], m.tgl[p]) + 7) / 8 > qxraster::kLineBytesMax)
             return false;
-        if (worstBandBytes(width, m.bits[p], m.tgl[p], m.bandHeight) > QXDRO_BLOCK_SIZE)
+        const int64_t band = worstBandBytes(width, m.bits[p], m.tgl[p], m.bandHeight);
+        if (band > QXDRO_BLOCK_SIZE || band - qxraster::kLineHeaderBytes > qxraster::kLineLengthMax)
             return false;
     }
     return true;
@@ -63,7 +62,7 @@ ModeInfo queryMode(const PrintOptions &o) {
     m.outPlanes = getOutPlaneNum(m.planeMode);
     m.basePlane = getBaseClrPos(m.planeMode);
     for (int p = 0; p < m.outPlanes && p < QXDRO_MAX_PLANES; ++p) {
-        m.letters[p] = uint8_t(kModeLetters[m.planeMode][p]);
+        m.letters[p] = uint8_t(qx::printmode::modeInfo(m.planeMode).letters[p]);
         m.bits[p] = GetBitDepth(params.printQuality, params.mediaType, params.colorMode, p, comp, &probe);
         m.tgl[p] = IsTglType(params.printQuality, params.mediaType, params.colorMode, p, comp, &probe);
         probe.planes[p].tglType = int16_t(m.tgl[p]);
@@ -92,15 +91,13 @@ ModeInfo queryMode(const PrintOptions &o) {
 int maxLevel(int bits, int tgl) {
     if (bits == 1)
         return 1;
-    switch (tgl) {
-    case 0: return (1 << bits) - 1;
-    case 1: return 2;           // a 2-bit value of 3 prints nothing in this pattern
-    case 2: case 3: return 4;
-    default: return 8;          // 4, 7 and the doubled types cover levels 0..8
-    }
+    if (tgl == 1)
+        return 2;               // a 2-bit value of 3 prints nothing in this pattern
+    const int levels = qxraster::tableLevels(qxraster::patternType(tgl).table);
+    return levels > 0 ? levels - 1 : (1 << bits) - 1;  // the pattern table's top row, or the pixel's own range
 }
 
-int streamBitsPerPixel(int bits, int tgl) { return (tgl >= 5 && tgl <= 7) ? 2 * bits : bits; }
+int streamBitsPerPixel(int bits, int tgl) { return qxraster::patternType(tgl).doubled ? 2 * bits : bits; }
 
 int bitsPerDot(int bits, int tgl) { return tgl == 0 ? bits : 1; }
 

@@ -29,6 +29,10 @@ struct ModeInfo {
 
 ModeInfo queryMode(const PrintOptions &o);
 
+// Whether the options print with the black plane alone (plane mode 1): what
+// a black-only request must get, or else be refused or offered no longer.
+inline bool printsBlackOnly(const ModeInfo &m) { return m.problem.empty() && m.planeMode == 1; }
+
 // Largest value a quantised pixel of a plane takes.
 int maxLevel(int bits, int tgl);
 // Stream bits per input pixel of a plane, and bits per printed dot: pattern

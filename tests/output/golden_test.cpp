@@ -14,27 +14,13 @@
 
 #include "hex.h"
 #include "job_driver.h"
+#include "mode_cases.h"
 #include "page_check.h"
 
 namespace qxtest {
 namespace {
 
-struct GoldenCase {
-    const char *name;
-    int quality, media, head, colorMode, composite;
-};
-
-// One case per plane mode and pattern type the tables reach.
-const GoldenCase kCases[] = {
-    {"mode9_type4_pairs", 5, 0, 0, 0, 0},    {"mode7_head1_pairs", 5, 0, 1, 0, 0},
-    {"mode7_type4_media16", 10, 16, 0, 0, 0}, {"mode5_2bit", 10, 0, 0, 0, 0},
-    {"mode5_type1", 10, 1, 0, 0, 0},          {"mode5_1bit_band8", 3, 0, 0, 0, 0},
-    {"mode2_type2", 10, 18, 0, 0, 0},         {"mode2_type3_composite", 10, 7, 0, 0, 1},
-    {"mode2_type4_unpaired", 5, 0, 0, 0, 1},  {"mode4_type7_doubled", 5, 26, 0, 0, 0},
-    {"mode4_type1", 0, 26, 0, 0, 0},          {"mode1_single_plane", 5, 0, 0, 1, 0},
-};
-
-std::vector<uint8_t> runJob(const GoldenCase &c, bool banner) {
+std::vector<uint8_t> runJob(const ModeCase &c, bool banner) {
     const PrintParams params = makeParams(c.quality, c.media, c.head, c.colorMode, c.composite, banner);
     JobDriver job;
     job.start(params);
@@ -72,10 +58,10 @@ std::vector<uint8_t> runJob(const GoldenCase &c, bool banner) {
 
 std::string goldenPath(const std::string &name) { return std::string(QX_GOLDEN_DIR) + "/" + name + ".bin"; }
 
-class Golden : public ::testing::TestWithParam<GoldenCase> {};
+class Golden : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(Golden, StreamsAreByteForByteAsRecorded) {
-    const GoldenCase &c = GetParam();
+    const ModeCase &c = GetParam();
     for (bool banner : {false, true}) {
         const std::string name = std::string(c.name) + (banner ? "_banner" : "_cut");
         const std::vector<uint8_t> got = runJob(c, banner);
@@ -91,7 +77,7 @@ TEST_P(Golden, StreamsAreByteForByteAsRecorded) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Jobs, Golden, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Jobs, Golden, ::testing::ValuesIn(kModeCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,26 +12,11 @@
 
 #include "alloc_seam.h"
 #include "job_driver.h"
+#include "mode_cases.h"
 #include "page_check.h"
 
 namespace qxtest {
 namespace {
-
-struct ModeCase {
-    const char *name;
-    int quality, media, head, colorMode, composite;
-    int planeMode;
-};
-
-// Every plane mode and every dot-pattern type a page setup can choose.
-const ModeCase kModes[] = {
-    {"mode9_type4_pairs", 5, 0, 0, 0, 0, 9},     {"mode7_head1_pairs", 5, 0, 1, 0, 0, 7},
-    {"mode7_type4_media16", 10, 16, 0, 0, 0, 7}, {"mode5_2bit", 10, 0, 0, 0, 0, 5},
-    {"mode5_type1", 10, 1, 0, 0, 0, 5},          {"mode5_1bit_band8", 3, 0, 0, 0, 0, 5},
-    {"mode2_type2", 10, 18, 0, 0, 0, 2},         {"mode2_type3_composite", 10, 7, 0, 0, 1, 2},
-    {"mode2_type4_unpaired", 5, 0, 0, 0, 1, 2},  {"mode4_type7_doubled", 5, 26, 0, 0, 0, 4},
-    {"mode4_type1", 0, 26, 0, 0, 0, 4},          {"mode1_single_plane", 5, 0, 0, 1, 0, 1},
-};
 
 constexpr int kThreads = 6;
 constexpr int kPages = 3;
@@ -105,7 +90,7 @@ private:
 std::vector<JobPlan> makePlans() {
     std::vector<JobPlan> plans;
     unsigned seed = 1;
-    for (const ModeCase &c : kModes) {
+    for (const ModeCase &c : kModeCases) {
         for (bool banner : {false, true}) plans.push_back(makePlan(c, banner, seed++));
     }
     return plans;

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "alloc_seam.h"
+#include "mode_cases.h"
 #include "qxdro316_inner.h"
 
 namespace qxtrace {
@@ -29,14 +30,11 @@ private:
     uint64_t s_;
 };
 
-// Print parameters that reach every plane mode and pattern type of the tables.
-struct JobCase {
-    int quality, media, head, colorMode, composite;
-};
-const JobCase kCases[] = {
-    {5, 0, 0, 0, 0},  {5, 0, 1, 0, 0},   {10, 16, 0, 0, 0}, {10, 0, 0, 0, 0}, {10, 1, 0, 0, 0}, {3, 0, 0, 0, 0},
-    {10, 18, 0, 0, 0}, {10, 7, 0, 0, 1}, {5, 0, 0, 0, 1},  {5, 26, 0, 0, 0}, {0, 26, 0, 0, 0}, {5, 0, 0, 1, 0},
-    {5, 0, 2, 0, 0},  {10, 0, 0, 2, 0},
+// Beside the plane modes and pattern types, a second print head and the
+// other black-only code.
+const qxtest::ModeCase kMoreCases[] = {
+    {"mode_head2", 5, 0, 2, 0, 0, 0},
+    {"mode_colour_code2", 10, 0, 0, 2, 0, 0},
 };
 
 // FNV-1a over the values, with an optional readable copy.
@@ -451,7 +449,9 @@ bool Runner::lines() {
 
 Sequence Runner::run() {
     liveAtStart_ = qxtest::liveBlocks();
-    const JobCase c = kCases[rng_.below(static_cast<int>(sizeof kCases / sizeof kCases[0]))];
+    constexpr int kModes = static_cast<int>(sizeof qxtest::kModeCases / sizeof qxtest::kModeCases[0]);
+    const int pick = rng_.below(kModes + static_cast<int>(sizeof kMoreCases / sizeof kMoreCases[0]));
+    const qxtest::ModeCase &c = pick < kModes ? qxtest::kModeCases[pick] : kMoreCases[pick - kModes];
     params_.printQuality = static_cast<int16_t>(c.quality);
     params_.mediaType = static_cast<int16_t>(c.media);
     params_.headCode = static_cast<int16_t>(c.head);
