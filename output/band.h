@@ -34,19 +34,24 @@ constexpr bool holdsNoInk(int32_t commandLength, int32_t bandHeight, uint8_t pla
     return commandLength == 0 || commandLength == bandHeight || planeFlag == 1;
 }
 
-class Band {
-public:
-    explicit Band(BCB *block) : b_(block) {}
+// Whether the chain is known to be locked or unlocked where a band is used;
+// the paths that know it skip the test.
+enum class Lock { kEither, kUnlocked };
 
-    bool exists() const { return b_->handle[0] != nullptr || b_->start[0] != nullptr; }
+template <Lock L = Lock::kEither>
+class BasicBand {
+public:
+    explicit BasicBand(BCB *block) : b_(block), start_(L == Lock::kUnlocked ? nullptr : block->start[0]) {}
+
+    bool exists() const { return start_ != nullptr || b_->handle[0] != nullptr; }
     BCB *block() const { return b_; }
     QXVSHandle handle() const { return b_->handle[0]; }
     // The locked address, or the handle's block while unlocked.
     uint8_t *command() const {
-        return b_->start[0] ? b_->start[0] : static_cast<uint8_t *>(qxvs::lock(b_->handle[0]));
+        return start_ ? start_ : static_cast<uint8_t *>(qxvs::lock(b_->handle[0]));
     }
     // Bytes in the buffer, the command's header included.
-    int32_t filled() const { return b_->start[0] ? static_cast<int32_t>(b_->cur[0] - b_->start[0]) : b_->used[0]; }
+    int32_t filled() const { return start_ ? static_cast<int32_t>(b_->cur[0] - start_) : b_->used[0]; }
     int32_t length() const { return qxraster::line_length(command()); }
     // Where the next byte goes.
     uint8_t *end() const { return command() + filled(); }
@@ -66,44 +71,57 @@ public:
     }
 
     // Counts `n` bytes just written at end() into the buffer and the command.
-    void added(int32_t n) {
-        if (b_->start[0])
-            b_->cur[0] += n;
-        else
-            b_->used[0] += n;
-        qxraster::add_line_length(command(), n);
-    }
+    void added(int32_t n) { advance(command(), filled(), n); }
 
-    // `n` lines without ink: their end-of-line bytes.
+    // `n` lines without ink: their end-of-line bytes. (Loads every field
+    // before the first store: a byte store could alias them.)
     void appendEmptyLines(int32_t n) {
         if (n <= 0) return;
-        std::memset(end(), qxraster::kEndOfLine, static_cast<size_t>(n));
-        added(n);
+        uint8_t *command = this->command();
+        const int32_t fill = filled();
+        if (n == 1)
+            command[fill] = qxraster::kEndOfLine;
+        else
+            std::memset(command + fill, qxraster::kEndOfLine, static_cast<size_t>(n));
+        advance(command, fill, n);
     }
 
     // Back to the empty raster-line command: header kept, length 0.
     void startOver() {
         qxraster::set_line_length(command(), 0);
-        if (b_->start[0])
-            b_->cur[0] = b_->start[0] + qxraster::kLineHeaderBytes;
+        if (start_)
+            b_->cur[0] = start_ + qxraster::kLineHeaderBytes;
         else
             b_->used[0] = qxraster::kLineHeaderBytes;
     }
 
     // Takes over what `from` holds, command header included; `from` starts over.
-    void takeOver(Band from) {
+    void takeOver(BasicBand from) {
         const int32_t n = from.filled();
         std::memmove(command(), from.command(), static_cast<size_t>(n));
-        if (b_->start[0])
-            b_->cur[0] = b_->start[0] + n;
+        if (start_)
+            b_->cur[0] = start_ + n;
         else
             b_->used[0] = n;
         from.startOver();
     }
 
 private:
+    void advance(uint8_t *command, int32_t fill, int32_t n) {
+        if (start_)
+            b_->cur[0] = start_ + fill + n;
+        else
+            b_->used[0] = fill + n;
+        qxraster::add_line_length(command, n);
+    }
+
     BCB *b_;
+    uint8_t *start_;  // the locked address, read once: null while unlocked
 };
+
+using Band = BasicBand<>;
+// A band between calls, or in a call that never locks its chain.
+using UnlockedBand = BasicBand<Lock::kUnlocked>;
 
 inline Band bandOf(OutputContext *ctx, int plane) { return Band(&ctx->planes[plane].bcb); }
 inline Band parkedBandOf(OutputContext *ctx, int plane) { return Band(&ctx->tempBcb[plane]); }

@@ -23,11 +23,9 @@ void finishSentBand(OutputContext *ctx, int32_t end) {
 
 // The temporary bands hold the new band's first lines, header included.
 void moveParkedLines(OutputContext *ctx) {
-    qxbcb::lockTemp(ctx, qxout::outPlanes(ctx));
     finishSentBand(ctx, ctx->planes[ctx->basePlane].cur.bandIndex);
     for (int k = 0; k < ctx->outPlaneCount; ++k) qxout::bandOf(ctx, k).takeOver(qxout::parkedBandOf(ctx, k));
     commitLines(ctx);
-    qxbcb::unlockTemp(ctx, qxout::outPlanes(ctx));
 }
 
 void releasePageBuffers(OutputContext *ctx) {
@@ -65,11 +63,11 @@ void emptyCommandChain(OutputContext *ctx, bool keepHead) {
 
 extern "C" int OutputComplete(QXVSHandle *h) {
     struct Complete : qxout::NoChecks {
-        // Committing a line touches no buffer: the plane chains are locked
-        // only for the modes that move or empty band buffers.
+        // Bands are moved and started over unlocked; the plane chains are
+        // locked only to release the page's buffers.
         int work(OutputContext *ctx) {
             const int32_t mode = ctx->completeMode;
-            const bool touchesBands = mode != qxout::kSameBand && mode != qxout::kFirstBand;
+            const bool touchesBands = mode == qxout::kAfterFlush;
             if (touchesBands) qxout::lockPlaneChains(ctx);
             switch (mode) {
                 case qxout::kSameBand:

@@ -189,6 +189,7 @@ void place(RasterInfo *r, const LineScan &s, int32_t lineNumber) {
 
 // ---- A line written straight into its bands ----
 //
+// Between calls every chain is unlocked, and these paths never lock one.
 // The common line: it falls into the band being filled, or opens the next
 // band when the band it leaves holds no ink in any plane. Then the line is
 // written where the general path writes it, with the general path's own
@@ -224,7 +225,7 @@ bool leavesBlankBand(OutputContext *ctx, const LineScan &s) {
         if (s.pair[p] >= 0) lines[s.pair[p]] = lines[p];
     }
     for (int p = 0; p < ctx->outPlaneCount; ++p) {
-        const qxout::Band band = qxout::bandOf(ctx, p);
+        const qxout::UnlockedBand band(&ctx->planes[p].bcb);
         if (!band.exists() || !band.blank(ctx->bandHeight, ctx->planeFlag[p], lines[p])) return false;
     }
     return true;
@@ -272,7 +273,7 @@ void directTargets(OutputContext *ctx, const LineScan &s, DirectLine *direct) {
         for (const int k : pair) {
             if (k < 0) continue;
             BCB *b = directBlock(ctx, k, direct->newBand);
-            if (!qxout::Band(b).fits(bytes, later)) return;
+            if (!qxout::UnlockedBand(b).fits(bytes, later)) return;
             direct->target[n++] = {b, bytes};
         }
     }
@@ -286,8 +287,8 @@ void directTargets(OutputContext *ctx, const LineScan &s, DirectLine *direct) {
 void leaveBlankBand(OutputContext *ctx, const LineScan &s) {
     for (int p = 0; p < ctx->inPlaneCount; ++p) {
         const int32_t lines = linesToComplete(ctx, p);
-        qxout::bandOf(ctx, p).appendEmptyLines(lines);
-        if (s.pair[p] >= 0) qxout::bandOf(ctx, s.pair[p]).appendEmptyLines(lines);
+        qxout::UnlockedBand(&ctx->planes[p].bcb).appendEmptyLines(lines);
+        if (s.pair[p] >= 0) qxout::UnlockedBand(&ctx->planes[s.pair[p]].bcb).appendEmptyLines(lines);
     }
     const int32_t old = ctx->planes[ctx->basePlane].last.bandIndex;
     qxout::drainBand(ctx);
@@ -324,14 +325,14 @@ void finishDirectLine(OutputContext *ctx, bool newBand, QXVSHandle *listOut) {
         bytes[p] = (s.lineInBand > first ? s.lineInBand - first : 0) + 1;
         const int targets[2] = {p, s.pair[p]};
         for (const int k : targets) {
-            if (k >= 0 && !qxout::Band(directBlock(ctx, k, newBand)).fits(bytes[p], later)) return false;
+            if (k >= 0 && !qxout::UnlockedBand(directBlock(ctx, k, newBand)).fits(bytes[p], later)) return false;
         }
     }
     if (newBand) leaveBlankBand(ctx, s);
     applyScan(ctx, line, s);
     for (int p = 0; p < in; ++p) {
-        qxout::Band(directBlock(ctx, p, newBand)).appendEmptyLines(bytes[p]);
-        if (s.pair[p] >= 0) qxout::Band(directBlock(ctx, s.pair[p], newBand)).appendEmptyLines(bytes[p]);
+        qxout::UnlockedBand(directBlock(ctx, p, newBand)).appendEmptyLines(bytes[p]);
+        if (s.pair[p] >= 0) qxout::UnlockedBand(directBlock(ctx, s.pair[p], newBand)).appendEmptyLines(bytes[p]);
     }
     finishDirectLine(ctx, newBand, listOut);
     return true;
@@ -348,14 +349,14 @@ void writeDirectLine(OutputContext *ctx, const DirectLine &direct, const RasterL
         target += t[1] ? 2 : 1;
         if (s.blank[p] == 1) {
             for (BCB *b : t) {
-                if (b) qxout::Band(b).appendEmptyLines(bytes);
+                if (b) qxout::UnlockedBand(b).appendEmptyLines(bytes);
             }
             continue;
         }
         PlaneRecord &plane = ctx->planes[p];
         const int32_t first = direct.newBand ? 0 : plane.last.lineInBand + 1;
         for (BCB *b : t) {
-            if (b) qxout::Band(b).appendEmptyLines(s.lineInBand - first);
+            if (b) qxout::UnlockedBand(b).appendEmptyLines(s.lineInBand - first);
         }
         qxout::encodeLine(&plane.cur, line->planes[p].data, plane.tglType, ctx, t);  // cannot fail: no work block
     }
