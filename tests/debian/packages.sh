@@ -5,8 +5,8 @@
 # a private cupsd on 127.0.0.1 with the system's ServerBin and DataDir lists
 # the driver's models and prints a PDF through one of them to a file, and the
 # stream decodes; qx316, pkg-config and a C program built against the
-# installed development files answer; systemd accepts the unit and it is
-# enabled. Then purged: no file they installed is left, and the queue stays
+# installed development files answer; systemd accepts the unit, it is
+# enabled, and its command line serves. Then purged: no file they installed is left, and the queue stays
 # as CUPS keeps a queue whose driver is gone. Whatever the test installed is
 # purged when it ends, also when it fails; maintainer scripts start no
 # service (policy-rc.d, and no systemd running in a container).
@@ -18,7 +18,7 @@ skip() { echo "SKIP: Debian packages: $*"; exit 77; }
 export LC_ALL=C
 
 [ "$(id -u)" = 0 ] || skip "needs root (it installs and purges the packages)"
-for t in dpkg-buildpackage dh lintian apt-get systemd-analyze cupsd lpadmin lpinfo lp lpstat ipptool gs pkg-config; do
+for t in dpkg-buildpackage dh lintian apt-get systemd-analyze cupsd lpadmin lpinfo lp lpstat ipptool gs pkg-config curl; do
   command -v "$t" >/dev/null || skip "$t is not installed (scripts/setup.sh installs it)"
 done
 packages=(libqxdro316 libqxdro316-dev qx316 printer-driver-qx316 qx316-printer-app)
@@ -29,14 +29,25 @@ arch=$(dpkg --print-architecture)
 
 work=$(mktemp -d)
 chmod 0755 "$work"   # cupsd's filters run as lp
-installed=0 own_policy=0
+installed=0 own_policy=0 made_state=0 app_pid=""
+stop_app() {
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    kill -TERM "$app_pid" 2>/dev/null
+    for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$app_pid" 2>/dev/null && kill -KILL "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
+  app_pid=""
+}
 cleanup() {
   cupsd_stop
+  stop_app
   if [ "$installed" = 1 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get purge -o DPkg::Lock::Timeout=300 -y -qq "${packages[@]}" >/dev/null 2>&1 ||
       dpkg --purge "${packages[@]}" >/dev/null 2>&1
   fi
   [ "$own_policy" = 1 ] && rm -f /usr/sbin/policy-rc.d
+  [ "$made_state" = 1 ] && rm -rf /var/lib/qx316-printer-app
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -139,8 +150,32 @@ systemd-analyze verify "$unit" >"$work/verify.txt" 2>&1 && ! grep -q . "$work/ve
   bad "qx316-printer-app.service is not enabled"
 # What the service leaves once it has run (systemd makes the state folder).
 if ! grep -qx /var/lib/qx316-printer-app "$work/state.before"; then
+  made_state=1
   mkdir -p /var/lib/qx316-printer-app/spool && touch /var/lib/qx316-printer-app/qx316-printer-app.state
 fi
+# The service's command line serves (here on loopback, another port and a
+# temporary state folder), and a sub-command reaches it through that folder.
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit" | sed 's/server-port=[0-9]*/server-port=PORT/')
+for try in 1 2 3; do
+  port=$((20000 + (RANDOM * 7 + $$ + try) % 40000))
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
+  # shellcheck disable=SC2086
+  QX316_STATE_DIR=$work/app ${exec_start//PORT/$port} -o listen-hostname=127.0.0.1 >"$work/app.log" 2>&1 &
+  app_pid=$!
+  for _ in $(seq 150); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    curl -sf -o /dev/null "http://127.0.0.1:$port/" && break 2
+    sleep 0.1
+  done
+  stop_app
+done
+if [ -n "$app_pid" ] && QX316_STATE_DIR=$work/app qx316-printer-app status 2>&1 | grep -q '^Running' &&
+   grep -q "Listening for connections on '127.0.0.1:$port'" "$work/app.log"; then
+  ok "the service's command line serves on 127.0.0.1:$port, logs to stderr, answers its sub-commands"
+else
+  tail -20 "$work/app.log"; bad "the service's command line: $exec_start"
+fi
+stop_app
 
 # --- CUPS: the system's filters and data, this test's configuration
 cupsd_start "$CUPS_SYSTEM_SERVERBIN" "$CUPS_SYSTEM_DATADIR" || { cupsd_log; fail "cupsd did not start"; }
