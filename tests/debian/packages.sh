@@ -189,7 +189,11 @@ model=$(awk 'NR == 1 {print $1}' "$work/ours")
 # What CUPS's package does on upgrade: it picks the models the updater file
 # names, and gives each queue the model whose nickname, less the version,
 # is its PPD's.
-. /usr/share/cups/ppd-updaters/printer-driver-qx316.ppd-updater
+updater=/usr/share/cups/ppd-updaters/printer-driver-qx316.ppd-updater
+. "$updater"
+# It acts on a package whose updater file changed date: the release's date.
+[ "$(stat -c %Y "$updater")" = "$(date -d "$(cd "$src" && dpkg-parsechangelog -S Date)" +%s)" ] &&
+  ok "the PPD updater file carries the release's date" || bad "$updater: its date is not the release's"
 [ "$(grep -cE "$DRIVER_REGEXP" "$work/models")" = "$want" ] && ok "the PPD updater file names the $want models" ||
   bad "DRIVER_REGEXP '$DRIVER_REGEXP' does not select exactly the driver's models"
 
