@@ -7,10 +7,13 @@
 # The CUPS folders come from cups-config and can be set apart from the
 # prefix (CUPS looks for filters and PPDs in its own folders only):
 #   -DQX316_CUPS_FILTER_DIR=...  -DQX316_CUPS_PPD_DIR=...
+# Packages install the PPD compiler source instead of the PPDs, for CUPS's
+# driver daemon to compile on demand:
+#   -DQX316_CUPS_PPD_DIR=  -DQX316_CUPS_DRV_DIR=/usr/share/cups/drv
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QX316_PACKAGE_VERSION "1.0.0" CACHE STRING "Version of the installed qxdro316 package")
+set(QX316_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING "Version of the installed qxdro316 package")
 
 find_program(QX_CUPS_CONFIG cups-config)
 if(QX_CUPS_CONFIG)
@@ -25,11 +28,16 @@ endif()
 set(QX316_CUPS_FILTER_DIR "${qx_cups_serverbin}/filter" CACHE PATH
     "Where the CUPS filter rastertoqx316 is installed (CUPS ServerBin/filter)")
 set(QX316_CUPS_PPD_DIR "${qx_cups_datadir}/model/qx316" CACHE PATH
-    "Where the model 316 PPDs are installed (under the CUPS model folder, for lpadmin -m qx316/...)")
+    "Where the model 316 PPDs are installed (under the CUPS model folder, for lpadmin -m qx316/...; empty: none)")
+set(QX316_CUPS_DRV_DIR "" CACHE PATH "Where the PPD compiler source qx316.drv is installed (empty: not installed)")
 
 # Programs find the library beside the prefix when the prefix's library
 # folder is not one the loader searches anyway.
+# (The compiler's own list holds the multiarch folders, /usr/lib/<triplet>.)
 list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" qx_libdir_is_system)
+if(qx_libdir_is_system EQUAL -1)
+  list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES "${CMAKE_INSTALL_FULL_LIBDIR}" qx_libdir_is_system)
+endif()
 if(qx_libdir_is_system EQUAL -1)
   set(qx_install_rpath "${CMAKE_INSTALL_FULL_LIBDIR}")
 else()
@@ -81,9 +89,12 @@ if(TARGET rastertoqx316)
   install(TARGETS rastertoqx316 RUNTIME DESTINATION ${QX316_CUPS_FILTER_DIR} COMPONENT cups
           PERMISSIONS ${qx_program_permissions})
 endif()
-if(TARGET qx316_ppds)
+if(TARGET qx316_ppds AND QX316_CUPS_PPD_DIR)
   install(DIRECTORY ${CMAKE_BINARY_DIR}/tools/cups/ppd/ppd/ DESTINATION ${QX316_CUPS_PPD_DIR} COMPONENT cups
           FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
           DIRECTORY_PERMISSIONS ${qx_program_permissions}
           FILES_MATCHING PATTERN "*.ppd")
+endif()
+if(TARGET qx316_ppds AND QX316_CUPS_DRV_DIR)
+  install(FILES ${CMAKE_BINARY_DIR}/tools/cups/ppd/qx316.drv DESTINATION ${QX316_CUPS_DRV_DIR} COMPONENT cups)
 endif()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the i386 product tree, the native
 # tree, an ASan+UBSan tree, an i386 UBSan tree, a ThreadSanitizer tree for
-# the threads test, and a short libFuzzer run of every fuzz target where
-# clang is present.
+# the threads test, a short libFuzzer run of every fuzz target where
+# clang is present, and the Debian packages (built, installed, used and
+# purged again; run as root, skipped otherwise).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -22,4 +23,8 @@ if command -v clang++ >/dev/null; then
   echo "== fuzz (${QX_FUZZ_SECONDS:-30} s a target)"
   "$top/scripts/fuzz.sh" all "${QX_FUZZ_SECONDS:-30}" || status=1
 fi
+echo "== Debian packages"
+rc=0
+"$top/tests/debian/packages.sh" || rc=$?
+[ $rc = 0 ] || [ $rc = 77 ] || status=1
 exit $status

@@ -106,3 +106,100 @@ make_serverbin() { # DIR FILTER
 
 CUPS_SYSTEM_SERVERBIN=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
 CUPS_SYSTEM_DATADIR=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+
+# A private scheduler: cupsd in the foreground, listening on 127.0.0.1 only,
+# with its configuration (ServerRoot), spool, state, cache and logs below
+# $work/cupsd; filters, backends and drivers from SERVERBIN, data (drv,
+# model, mime) from DATADIR. Sets cupsd_pid and cupsd_host; returns 1 when
+# no port could be had. Stop it with cupsd_stop, from the test's trap too.
+cupsd_pid=""
+cupsd_host=""
+cupsd_start() { # SERVERBIN DATADIR
+  local root=$work/cupsd try p i
+  mkdir -p "$root/etc" "$root/spool/tmp" "$root/state" "$root/cache" "$root/log"
+  cat > "$root/etc/cups-files.conf" <<CONF
+ServerRoot $root/etc
+ServerBin $1
+DataDir $2
+RequestRoot $root/spool
+TempDir $root/spool/tmp
+StateDir $root/state
+CacheDir $root/cache
+ErrorLog $root/log/error_log
+AccessLog $root/log/access_log
+PageLog $root/log/page_log
+FileDevice Yes
+CONF
+  # A random port that nobody answers on; cupsd fails to start when another
+  # process takes it first, and then the next one is tried.
+  for try in 1 2 3 4 5; do
+    p=$((20000 + (RANDOM * 7 + $$ + try) % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && continue
+    cat > "$root/etc/cupsd.conf" <<CONF
+Listen 127.0.0.1:$p
+ServerName 127.0.0.1
+LogLevel debug
+Browsing No
+BrowseLocalProtocols none
+WebInterface No
+DefaultAuthType None
+# A failing filter ends its job at once (job_end_state sees "aborted").
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+    cupsd -f -c "$root/etc/cupsd.conf" -s "$root/etc/cups-files.conf" >>"$root/log/cupsd.out" 2>&1 &
+    cupsd_pid=$!
+    for i in $(seq 100); do
+      kill -0 "$cupsd_pid" 2>/dev/null || { cupsd_pid=""; break; }
+      if lpstat -h "127.0.0.1:$p" -r 2>/dev/null | grep -q "is running"; then
+        cupsd_host=127.0.0.1:$p
+        return 0
+      fi
+      sleep 0.1
+    done
+    cupsd_stop
+  done
+  cat "$root/log/cupsd.out"
+  return 1
+}
+
+cupsd_stop() {
+  if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
+    kill -TERM "$cupsd_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
+    wait "$cupsd_pid" 2>/dev/null
+  fi
+  cupsd_pid=""
+}
+
+cupsd_log() {
+  echo "--- cupsd error_log (errors and the job's filter messages):"
+  grep -E '^[EW] |ERROR|rastertoqx316' "$work/cupsd/log/error_log" 2>/dev/null | tail -40
+}
+
+# The state a job ends in (completed, aborted, ...), waiting at most 120 s.
+job_end_state() { # QUEUE JOB
+  local state="" _
+  for _ in $(seq 240); do
+    state=$(ipptool -c -d job_id="$2" "ipp://$cupsd_host/printers/$1" "$QX_CUPS_TESTS/system_job_state.test" \
+              2>/dev/null | sed -n '2p' | cut -d, -f1)
+    case "$state" in completed|aborted|canceled|processing-stopped|pending-held) break ;; esac
+    sleep 0.5
+  done
+  echo "${state:-unknown}"
+}
+
+QX_CUPS_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

@@ -4,6 +4,7 @@
 #include "job.h"
 #include "preview.h"
 #include "qx316_stream.h"
+#include "qxdro316.h"
 #include "testpage.h"
 
 #include <cerrno>
@@ -45,6 +46,7 @@ void usage(FILE *f) {
     std::fputs("usage: qx316 print [options] [PAGE ...] -o OUT.prn   (PAGE: PNG, PNM or - for stdin)\n"
                "       qx316 decode IN.prn -o PREVIEW.png [--planes DIR] [print options]\n"
                "       qx316 dump IN.prn\n"
+               "       qx316 --version\n"
                "print options (a choice's keyword or its code):\n",
                f);
     for (const qx316::OptionInfo &o : qx316::optionTable()) {
@@ -83,6 +85,10 @@ bool parseArgs(Tool &t, int argc, char **argv) {
     t.command = argv[1];
     if (t.command == "-h" || t.command == "--help") {
         usage(stdout);
+        std::exit(0);
+    }
+    if (t.command == "--version") {
+        std::printf("qx316 %s (library %s)\n", QX316_VERSION, QXOUTPUTversion);
         std::exit(0);
     }
     if (t.command != "print" && t.command != "decode" && t.command != "dump") {
