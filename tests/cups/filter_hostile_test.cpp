@@ -162,7 +162,8 @@ TEST(FilterHostile, BrokenStreamsAreRefused) {
     }
 }
 
-// Usage errors and options the table refuses.
+// Usage errors, and values of the driver's own options that are none of
+// their choices: the ERROR: line names the option and its choices.
 TEST(FilterHostile, ArgumentsAreChecked) {
     const FilterResult few = runFilterArgs({"1", "user", "title", "1"}, "");
     expectRefused(few, "Usage: rastertoqx316 job-id user title copies options [file]");
@@ -173,7 +174,9 @@ TEST(FilterHostile, ArgumentsAreChecked) {
     const cups_page_header2_t h = pageHeader(CUPS_CSPACE_K, 1, CUPS_ORDER_CHUNKED, 8, 1);
     const std::string in = writeRaster({{h, {0xFF}}});
     expectRefused(runFilterProgram(in, "QXPaper=roll"), "QXPaper=roll");
-    expectRefused(runFilterProgram(in, "quality=q99"), "q99");
+    expectRefused(runFilterProgram(in, "QXQuality=q99"), "job option QXQuality=q99: unknown choice");
+    expectRefused(runFilterProgram(in, "MediaType=A4"), "choices: m0 m1");
+    expectRefused(runFilterProgram(in, "ColorModel=CMYK"), "ColorModel=CMYK: unknown choice \"CMYK\" (choices: RGB Gray");
     expectRefused(runFilterProgram(in, "QXQuality=q0 MediaType=m50 QXPrintHead=h2"), "page 1");
     unlink(in.c_str());
 }

@@ -9,11 +9,11 @@ if(NOT QX_I386 AND QX_BUILD_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/cups/ppd/
   set(qx_page_ps ${qx_cups_dir}/system_page.ps)
 
   # Every combination of every PPD, as libcups marks, constrains and
-  # interprets it, against what the library prints.
+  # interprets it, against what the library prints as the filter resolves it.
   find_library(QX_SYSTEM_CUPS_LIBRARY cups)
   if(QX_SYSTEM_CUPS_LIBRARY)
     add_executable(system_ppd_options ${qx_cups_dir}/system_ppd_options.cpp)
-    target_link_libraries(system_ppd_options PRIVATE qx316_frontend ${QX_SYSTEM_CUPS_LIBRARY} qx_flags)
+    target_link_libraries(system_ppd_options PRIVATE qx316_cups_request ${QX_SYSTEM_CUPS_LIBRARY} qx_flags)
     # The PPD interfaces of libcups are marked deprecated; they are what the
     # raster filters in front of ours use.
     target_compile_options(system_ppd_options PRIVATE -Wno-deprecated-declarations)

@@ -81,6 +81,20 @@ stream_summary() { # QX316 STREAM
   printf '%s\n' "$dump" | sed -n 's/.*band height \([0-9]*\).*/bands:\1/p' | sort -u
 }
 
+# The inked planes and band heights of a whole stream, whatever the page.
+stream_modes() { # QX316 STREAM
+  local summary
+  summary=$(stream_summary "$1" "$2") || return 1
+  printf '%s\n' "$summary" | sed 's/^[0-9]*://' | sort -u
+}
+
+# "W x H": the printable area of a PPD page size in pixels at 600 dpi, the
+# page a job of that size is rendered to.
+page_pixels() { # PPD SIZE
+  sed -n "s/^\*ImageableArea $2\/[^:]*: *\"\([^\"]*\)\".*/\1/p" "$1" | tr -d '\r' |
+    awk '{ printf "%d x %d\n", ($3 - $1) * 600 / 72 + 0.5, ($4 - $2) * 600 / 72 + 0.5 }'
+}
+
 # Decodes a stream strictly with the print options (the printer's view) into
 # a preview; fails with the decoder's words.
 check_decodes() { # QX316 STREAM OUTPNG [qx316 options...]
@@ -145,6 +159,9 @@ WebInterface No
 DefaultAuthType None
 # A failing filter ends its job at once (job_end_state sees "aborted").
 ErrorPolicy abort-job
+# One job's filters at a time (they cost about 265), however many jobs a
+# test has sent.
+FilterLimit 300
 <Location />
   Order allow,deny
   Allow from 127.0.0.1

@@ -3,14 +3,16 @@
 // choices' PostScript into a page header, as the raster filters before
 // rastertoqx316 do. Checks, for every PPD given:
 //  - each choice stores its code in its option's page-header field and sets
-//    the marker field;
+//    the marker field (cupsPrintQuality: its level);
 //  - the defaults are free of conflicts and print;
 //  - a combination is free of conflicts exactly when the library prints it
-//    (and black only, when chosen, prints black only);
+//    as the filter resolves it (print_request.h: the level picks the quality,
+//    monochrome is black only where the media allows it, else gray);
 //  - the header carries 600 dpi, 8-bit chunky sRGB (colour) or SW (black).
 // Usage: system_ppd_options PPD_OR_FOLDER...   (a folder: every *.ppd in it)
 #include "mode.h"
 #include "options.h"
+#include "print_request.h"
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
@@ -50,8 +52,8 @@ bool headerField(const cups_page_header2_t &h, const char *name, int &value) {
     return false;
 }
 
-// The option set a page header asks for, as rastertoqx316 reads it.
-bool optionsFromHeader(const cups_page_header2_t &h, qx316::PrintOptions &o, std::string &why) {
+// The request a page header makes, as rastertoqx316 reads it.
+bool optionsFromHeader(const cups_page_header2_t &h, qx316::cupsfilter::PrintRequest &r, std::string &why) {
     int marker = 0;
     headerField(h, qx316::kRasterMarkerField, marker);
     if (marker != qx316::kRasterMarkerValue) {
@@ -64,22 +66,19 @@ bool optionsFromHeader(const cups_page_header2_t &h, qx316::PrintOptions &o, std
             why = std::string("unknown header field ") + entry.rasterField;
             return false;
         }
-        qx316::setOptionCode(o, entry.id, v);
+        qx316::setOptionCode(r.options, entry.id, v);
     }
+    headerField(h, qx316::cupsfilter::kLevelField, r.level);
     return true;
 }
 
-bool printsAsChosen(const qx316::PrintOptions &o, std::string &why) {
+bool printsAsChosen(const qx316::cupsfilter::PrintRequest &r, std::string &why) {
+    qx316::PrintOptions o;
+    if (!qx316::cupsfilter::resolveRequest(r, o, why))
+        return false;
     const qx316::ModeInfo m = qx316::queryMode(o);
-    if (!m.problem.empty()) {
-        why = m.problem;
-        return false;
-    }
-    if (o.colorMode != 0 && m.planeMode != 1) {
-        why = "black only chosen, but the library prints " + qx316::describeMode(m);
-        return false;
-    }
-    return true;
+    why = m.problem;
+    return m.problem.empty();
 }
 
 std::string describe(const std::vector<ppd_option_t *> &opts, const std::vector<int> &at) {
@@ -89,9 +88,9 @@ std::string describe(const std::vector<ppd_option_t *> &opts, const std::vector<
     return s;
 }
 
-void checkHeaderFormat(const std::string &name, const cups_page_header2_t &h, const qx316::PrintOptions &o,
-                       const std::string &where) {
-    const unsigned wantSpace = o.colorMode == 0 ? CUPS_CSPACE_SRGB : CUPS_CSPACE_SW;
+void checkHeaderFormat(const std::string &name, const cups_page_header2_t &h,
+                       const qx316::cupsfilter::PrintRequest &r, const std::string &where) {
+    const unsigned wantSpace = r.options.colorMode == 0 ? CUPS_CSPACE_SRGB : CUPS_CSPACE_SW;
     if (h.HWResolution[0] != 600 || h.HWResolution[1] != 600)
         fault(name, where + ": resolution is not 600 dpi");
     if (h.cupsBitsPerColor != 8 || h.cupsColorOrder != CUPS_ORDER_CHUNKED || h.cupsColorSpace != wantSpace)
@@ -134,6 +133,25 @@ void checkPpd(const char *path) {
         if (entry.id != qx316::OptionId::Head)
             opts.push_back(opt);
     }
+    // cupsPrintQuality: each choice stores its level.
+    if (ppd_option_t *opt = ppdFindOption(ppd, qx316::cupsfilter::kLevelKeyword)) {
+        for (int c = 0; c < opt->num_choices; ++c) {
+            const ppd_choice_t &ch = opt->choices[c];
+            cups_page_header2_t h;
+            std::memset(&h, 0, sizeof h);
+            int bits = 0, value = -1, marker = -1, want = -1;
+            if (!qx316::cupsfilter::levelFromChoice(ch.choice, want) || _cupsRasterExecPS(&h, &bits, ch.code) != 0 ||
+                !headerField(h, qx316::cupsfilter::kLevelField, value) ||
+                !headerField(h, qx316::kRasterMarkerField, marker) || value != want ||
+                marker != qx316::kRasterMarkerValue)
+                fault(name, std::string(opt->keyword) + " " + ch.choice + ": code \"" + ch.code + "\" sets " +
+                                qx316::cupsfilter::kLevelField + " to " + std::to_string(value) + " (want " +
+                                std::to_string(want) + ") and the marker to " + std::to_string(marker));
+        }
+        opts.insert(opts.begin(), opt);
+    } else {
+        fault(name, std::string("no option ") + qx316::cupsfilter::kLevelKeyword);
+    }
 
     // The defaults.
     ppdMarkDefaults(ppd);
@@ -141,7 +159,7 @@ void checkPpd(const char *path) {
         fault(name, "the defaults have " + std::to_string(n) + " conflicts");
     cups_page_header2_t h;
     std::string why;
-    qx316::PrintOptions o;
+    qx316::cupsfilter::PrintRequest o;
     if (cupsRasterInterpretPPD(&h, ppd, 0, nullptr, nullptr) != 0)
         fault(name, std::string("defaults: libcups cannot interpret the set-up code: ") + cupsRasterErrorString());
     else if (!optionsFromHeader(h, o, why) || !printsAsChosen(o, why))
@@ -157,7 +175,7 @@ void checkPpd(const char *path) {
         for (size_t i = 0; i < opts.size(); ++i)
             ppdMarkOption(ppd, opts[i]->keyword, opts[i]->choices[at[i]].choice);
         const bool conflict = ppdConflicts(ppd) > 0;
-        qx316::PrintOptions po;
+        qx316::cupsfilter::PrintRequest po;
         std::string reason;
         bool prints = false;
         if (cupsRasterInterpretPPD(&h, ppd, 0, nullptr, nullptr) != 0)

@@ -4,7 +4,7 @@ add_library(qx316_cupsfilter STATIC
   ${CMAKE_CURRENT_LIST_DIR}/filter_raster.cpp
   ${CMAKE_CURRENT_LIST_DIR}/filter_loop.cpp)
 target_include_directories(qx316_cupsfilter PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CUPS_INCLUDE_DIR})
-target_link_libraries(qx316_cupsfilter PUBLIC qx316_frontend ${CUPSIMAGE_LIBRARY} ${CUPS_LIBRARY} PRIVATE qx_flags)
+target_link_libraries(qx316_cupsfilter PUBLIC qx316_cups_request ${CUPSIMAGE_LIBRARY} ${CUPS_LIBRARY} PRIVATE qx_flags)
 
 add_executable(rastertoqx316 ${CMAKE_CURRENT_LIST_DIR}/rastertoqx316.cpp)
 target_link_libraries(rastertoqx316 PRIVATE qx316_cupsfilter qx_flags)

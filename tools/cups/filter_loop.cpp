@@ -176,7 +176,7 @@ private:
     Input in_;
     int ownFd_ = -1;
     cups_raster_t *raster_ = nullptr;
-    PrintOptions jobOpts_;
+    PrintRequest jobRequest_;
     PrintOptions cur_;
     std::unique_ptr<Job> job_;
     int pages_ = 0;      // pages printed (all their copies)
@@ -239,7 +239,8 @@ Filter::Step Filter::startJob(const PrintOptions &o) {
     cur_ = o;
     if (job_->begin(run_.output) != kOk)
         return kitFail("page " + std::to_string(pages_ + 1));
-    say("DEBUG", "rastertoqx316: " + describeMode(job_->mode()));
+    say("DEBUG", "rastertoqx316: quality code " + std::to_string(o.quality) + ", media code " + std::to_string(o.media) +
+                     ", colour mode " + std::to_string(o.colorMode) + ": " + describeMode(job_->mode()));
     return Step::Next;
 }
 
@@ -295,9 +296,10 @@ Filter::Step Filter::page(const cups_page_header2_t &h) {
     const int number = pages_ + 1;
     const std::string where = "page " + std::to_string(number);
     PageLayout l;
+    PrintRequest request;
     PrintOptions opts;
     std::string err;
-    if (!pageLayout(h, l, err) || !pageOptions(h, jobOpts_, opts, err))
+    if (!pageLayout(h, l, err) || !pageOptions(h, jobRequest_, request, err) || !resolveRequest(request, opts, err))
         return fail(where + ": " + err);
     if (job_ && !sameOptions(opts, cur_)) {
         // The library binds options to a job: a page with other options
@@ -362,11 +364,13 @@ int Filter::run() {
         say("ERROR", "Usage: rastertoqx316 job-id user title copies options [file]");
         return 1;
     }
-    std::string err;
-    if (!jobOptions(run_.argv[5], jobOpts_, err)) {
+    std::string err, unused;
+    if (!jobOptions(run_.argv[5], jobRequest_, err, &unused)) {
         say("ERROR", err);
         return 1;
     }
+    if (!unused.empty())
+        say("DEBUG", "rastertoqx316: job options without effect on the printer stream: " + unused);
     in_.fd = run_.inputFd;
     if (run_.argc == 7) {
         ownFd_ = ::open(run_.argv[6], O_RDONLY | O_CLOEXEC);

@@ -3,7 +3,9 @@
 #include <cups/cups.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace qx316::cupsfilter {
 
@@ -300,7 +302,7 @@ bool lineIsRow(const PageLayout &l) {
            l.lineBytes == rowBytes(l.shape.format, l.shape.width);
 }
 
-bool pageOptions(const cups_page_header2_t &h, const PrintOptions &job, PrintOptions &out, std::string &err) {
+bool pageOptions(const cups_page_header2_t &h, const PrintRequest &job, PrintRequest &out, std::string &err) {
     out = job;
     unsigned marker = 0;
     if (!headerField(h, kRasterMarkerField, marker) || marker != unsigned(kRasterMarkerValue))
@@ -314,35 +316,134 @@ bool pageOptions(const cups_page_header2_t &h, const PrintOptions &job, PrintOpt
         // The fields are unsigned; negative codes arrive as their 32-bit pattern.
         const std::string text = std::to_string(int32_t(value));
         std::string why;
-        if (!setOption(out, shape.id, text, why)) {
+        if (!setOption(out.options, shape.id, text, why)) {
             err = std::string(shape.keyword) + " " + text + " in " + shape.rasterField + ": " + why;
             return false;
         }
     }
+    unsigned level = 0;
+    headerField(h, kLevelField, level);
+    if (level != unsigned(kNoLevel) && level != unsigned(kDraft) && level != unsigned(kNormal) &&
+        level != unsigned(kHigh)) {
+        err = std::string(kLevelKeyword) + " level " + std::to_string(int32_t(level)) + " in " + kLevelField +
+              ": not 3 (draft), 4 (normal), 5 (high) or 0 (by the quality code)";
+        return false;
+    }
+    if (level != unsigned(kNoLevel))
+        out.level = int(level);
     return true;
 }
 
-bool jobOptions(const char *optionString, PrintOptions &out, std::string &err) {
-    PrintOptions o;
+namespace {
+
+// CUPS's and IPP's names that the filter reads besides the PPD keywords.
+constexpr const char *kMediaName = "media";
+constexpr const char *kMediaTypeName = "media-type";
+constexpr const char *kColorModeName = "print-color-mode";
+constexpr const char *kQualityName = "print-quality";
+
+// print-color-mode keywords that ask for one colour of ink.
+constexpr const char *kMonochromeModes[] = {"monochrome", "auto-monochrome", "process-monochrome", "bi-level",
+                                            "process-bi-level"};
+
+const Choice *mediaChoice(std::string_view word) {
+    for (const Choice &c : optionInfo(OptionId::Media).choices)
+        if (word == c.keyword)
+            return &c;
+    return nullptr;
+}
+
+// The media type that media-type names, else the last part of media (a comma
+// list of a size, a type and a source) that names one, as cupsMarkOptions
+// marks them; null when none does.
+const Choice *namedMediaType(const char *mediaType, const char *media) {
+    if (const Choice *c = mediaType ? mediaChoice(mediaType) : nullptr)
+        return c;
+    const Choice *type = nullptr;
+    for (std::string_view rest = media ? media : ""; !rest.empty();) {
+        const size_t comma = rest.find(',');
+        if (const Choice *c = mediaChoice(rest.substr(0, comma)))
+            type = c;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return type;
+}
+
+// The colour mode code print-color-mode asks for: 1 for monochrome, 0 for
+// color, -1 for the rest ("auto", ...: the defaults decide).
+int namedColorMode(const char *mode) {
+    if (!mode)
+        return -1;
+    for (const char *mono : kMonochromeModes)
+        if (std::strcmp(mode, mono) == 0)
+            return 1;
+    return std::strcmp(mode, "color") == 0 ? 0 : -1;
+}
+
+// The level cupsPrintQuality or print-quality asks for (libcups keeps the
+// last given of the two), or kNoLevel.
+int namedLevel(const char *choice, const char *quality) {
+    int level = kNoLevel;
+    if (choice && levelFromChoice(choice, level))
+        return level;
+    const int q = quality ? std::atoi(quality) : kNoLevel;
+    return q == kDraft || q == kNormal || q == kHigh ? q : kNoLevel;
+}
+
+bool readsOption(const char *name) {
+    for (const char *k : {kMediaName, kMediaTypeName, kColorModeName, kQualityName, kLevelKeyword})
+        if (std::strcmp(k, name) == 0)
+            return true;
+    for (const OptionInfo &shape : optionTable())
+        if (std::strcmp(shape.keyword, name) == 0)
+            return true;
+    return false;
+}
+
+struct OptionList {
     cups_option_t *list = nullptr;
-    const int n = cupsParseOptions(optionString ? optionString : "", 0, &list);
-    bool ok = true;
+    int n = 0;
+    explicit OptionList(const char *text) { n = cupsParseOptions(text ? text : "", 0, &list); }
+    ~OptionList() { cupsFreeOptions(n, list); }
+    OptionList(const OptionList &) = delete;
+    OptionList &operator=(const OptionList &) = delete;
+    const char *get(const char *name) const { return cupsGetOption(name, n, list); }
+};
+
+} // namespace
+
+bool jobOptions(const char *optionString, PrintRequest &out, std::string &err, std::string *unused) {
+    const OptionList options(optionString);
+    PrintRequest r;
     for (const OptionInfo &shape : optionTable()) {
-        setOptionCode(o, shape.id, shape.defaultCode);
-        const char *v = cupsGetOption(shape.keyword, n, list);
-        if (!v)
-            v = cupsGetOption(shape.cliName, n, list);
+        setOptionCode(r.options, shape.id, shape.defaultCode);
+        const char *v = options.get(shape.keyword);
         std::string why;
-        if (v && !setOption(o, shape.id, v, why)) {
-            err = std::string("job option ") + shape.keyword + "=" + v + ": " + why;
-            ok = false;
-            break;
+        if (v && !setOption(r.options, shape.id, v, why)) {
+            // The kit words a refusal with the qx316 tool's name of the
+            // option; a job names it by its PPD keyword.
+            const std::string cli = shape.cliName;
+            err = std::string("job option ") + shape.keyword + "=" + v +
+                  (why.compare(0, cli.size(), cli) == 0 ? why.substr(cli.size()) : ": " + why);
+            return false;
         }
     }
-    cupsFreeOptions(n, list);
-    if (ok)
-        out = o;
-    return ok;
+    // The PPD keywords win over the standard names.
+    if (!options.get(optionInfo(OptionId::Media).keyword))
+        if (const Choice *type = namedMediaType(options.get(kMediaTypeName), options.get(kMediaName)))
+            r.options.media = type->code;
+    const int colorMode = namedColorMode(options.get(kColorModeName));
+    if (!options.get(optionInfo(OptionId::ColorMode).keyword) && colorMode >= 0)
+        r.options.colorMode = colorMode;
+    r.level = namedLevel(options.get(kLevelKeyword), options.get(kQualityName));
+    if (unused) {
+        unused->clear();
+        for (int i = 0; i < options.n; ++i)
+            if (!readsOption(options.list[i].name))
+                *unused += (unused->empty() ? "" : " ") + std::string(options.list[i].name);
+    }
+    out = r;
+    return true;
 }
 
 bool sameOptions(const PrintOptions &a, const PrintOptions &b) {

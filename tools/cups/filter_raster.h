@@ -7,6 +7,7 @@
 
 #include "job.h"
 #include "options.h"
+#include "print_request.h"
 #include "rows.h"
 
 #include <cups/raster.h>
@@ -52,14 +53,22 @@ void convertLine(const PageLayout &l, const uint8_t *line, uint8_t *row);
 // into the row and converted where it lies.
 bool lineIsRow(const PageLayout &l);
 
-// The job's options for a page: the job-wide ones, replaced by the page
-// header's option fields when the header carries the marker. false with the
-// reason in err.
-bool pageOptions(const cups_page_header2_t &h, const PrintOptions &job, PrintOptions &out, std::string &err);
+// What a page asks for: the job's request, with the table's options and the
+// print-quality level replaced by the page header's fields when the header
+// carries the marker (a level field of 0 keeps the job's level). false with
+// the reason in err.
+bool pageOptions(const cups_page_header2_t &h, const PrintRequest &job, PrintRequest &out, std::string &err);
 
-// Job-wide options from a CUPS option string (argv[5]): each table option by
-// its PPD keyword or its command-line name, else the table's default.
-bool jobOptions(const char *optionString, PrintOptions &out, std::string &err);
+// What a job asks for in its CUPS option string (argv[5]), read by the PPD
+// keywords and by CUPS's and IPP's standard names with their standard
+// meaning: each table option by its PPD keyword; MediaType also by
+// media-type or a part of media (a comma list of size, type and source names)
+// that names a media choice; ColorModel also by print-color-mode; the level
+// by cupsPrintQuality or print-quality. Every other option, the sizes of
+// media among them (the page header has the size), is accepted without
+// effect and named in unused. false with the option and its choices in err
+// when a table option's value is not one of its choices.
+bool jobOptions(const char *optionString, PrintRequest &out, std::string &err, std::string *unused = nullptr);
 
 bool sameOptions(const PrintOptions &a, const PrintOptions &b);
 

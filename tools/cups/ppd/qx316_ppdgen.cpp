@@ -1,18 +1,23 @@
 // Writes the PPD compiler source (.drv) of the model 316 driver from the
 // front-end kit's option table: one PPD per print head for which some
 // combination of options prints. Every option choice sets its page-header
-// field and the marker field; constraints forbid every combination the
-// library refuses (asked through queryMode), and the defaults print.
+// field and the marker field. Besides the table's options each PPD has
+// cupsPrintQuality (Draft, Normal, High: CUPS maps IPP's print-quality to
+// it) and ColorModel Gray means monochrome, both resolved by the filter's
+// rule (print_request.h). Constraints forbid every combination that does not
+// print by that rule (asked through queryMode), and the defaults print.
 //
 // Usage: qx316_ppdgen OUT.drv [VERSION]
 #include "mode.h"
 #include "options.h"
+#include "print_request.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -22,6 +27,7 @@ using qx316::ModeInfo;
 using qx316::OptionId;
 using qx316::OptionInfo;
 using qx316::PrintOptions;
+using qx316::cupsfilter::PrintRequest;
 
 constexpr int kDpi = 600;
 // Unprintable strip on each edge of the sheet, in points (0.125 in).
@@ -109,44 +115,55 @@ std::string formLengthText(int lines) {
     return buf;
 }
 
-// True when a choice of ColorMode asks for black only.
-bool blackOnly(const PrintOptions &o) { return o.colorMode != 0; }
-
-// What the PPD may offer: the library prints it, and a black-only request
-// really prints black only.
-bool prints(const PrintOptions &o, ModeInfo *info = nullptr) {
+// What the PPD may offer: the filter resolves the request into options the
+// library prints.
+bool prints(const PrintRequest &r, ModeInfo *info = nullptr) {
+    PrintOptions o;
+    std::string why;
+    if (!qx316::cupsfilter::resolveRequest(r, o, why))
+        return false;
     const ModeInfo m = qx316::queryMode(o);
     if (info)
         *info = m;
-    if (!m.problem.empty())
-        return false;
-    return !(blackOnly(o) && m.planeMode != 1);
+    return m.problem.empty();
 }
 
-// The options that vary within one PPD, in table order, with every choice.
+// One option that varies within a PPD, with the codes of its choices: a
+// table option, or (entry null) cupsPrintQuality with its levels.
+struct Dim {
+    const OptionInfo *entry;
+    std::vector<int> codes;
+};
+
+// The options that vary within one PPD: the level, then the table's in
+// table order.
 struct Space {
-    std::vector<OptionId> ids;
-    std::vector<std::vector<int>> codes; // codes[d]: the codes of dimension d
+    std::vector<Dim> dims;
 };
 
 Space optionSpace() {
     Space s;
+    Dim level{nullptr, {}};
+    for (const auto &c : qx316::cupsfilter::kLevelChoices)
+        level.codes.push_back(c.level);
+    s.dims.push_back(level);
     for (const OptionInfo &entry : qx316::optionTable()) {
         if (entry.id == OptionId::Head)
             continue;
-        std::vector<int> codes;
+        Dim d{&entry, {}};
         if (entry.id == OptionId::FormLength) {
             for (const Choice &c : formLengthChoices())
-                codes.push_back(c.code);
+                d.codes.push_back(c.code);
         } else {
             for (const Choice &c : entry.choices)
-                codes.push_back(c.code);
+                d.codes.push_back(c.code);
         }
-        s.ids.push_back(entry.id);
-        s.codes.push_back(codes);
+        s.dims.push_back(d);
     }
     return s;
 }
+
+const char *dimKeyword(const Dim &d) { return d.entry ? d.entry->keyword : qx316::cupsfilter::kLevelKeyword; }
 
 // Every combination of one head: index vector -> prints or not.
 struct Grid {
@@ -157,12 +174,12 @@ struct Grid {
     size_t size = 1;
 
     Grid(const Space &s, int h) : space(&s), head(h) {
-        for (const auto &c : s.codes) {
+        for (const Dim &d : s.dims) {
             stride.push_back(size);
-            size *= c.size();
+            size *= d.codes.size();
         }
         ok.resize(size);
-        std::vector<int> idx(s.codes.size());
+        std::vector<int> idx(s.dims.size());
         for (size_t n = 0; n < size; ++n) {
             decode(n, idx);
             ok[n] = prints(options(idx));
@@ -170,14 +187,20 @@ struct Grid {
     }
     void decode(size_t n, std::vector<int> &idx) const {
         for (size_t d = 0; d < idx.size(); ++d)
-            idx[d] = int((n / stride[d]) % space->codes[d].size());
+            idx[d] = int((n / stride[d]) % space->dims[d].codes.size());
     }
-    PrintOptions options(const std::vector<int> &idx) const {
-        PrintOptions o;
-        qx316::setOptionCode(o, OptionId::Head, head);
-        for (size_t d = 0; d < idx.size(); ++d)
-            qx316::setOptionCode(o, space->ids[d], space->codes[d][size_t(idx[d])]);
-        return o;
+    PrintRequest options(const std::vector<int> &idx) const {
+        PrintRequest r;
+        qx316::setOptionCode(r.options, OptionId::Head, head);
+        for (size_t d = 0; d < idx.size(); ++d) {
+            const Dim &dim = space->dims[d];
+            const int code = dim.codes[size_t(idx[d])];
+            if (dim.entry)
+                qx316::setOptionCode(r.options, dim.entry->id, code);
+            else
+                r.level = code;
+        }
+        return r;
     }
     bool any() const { return std::find(ok.begin(), ok.end(), 1) != ok.end(); }
 };
@@ -196,7 +219,35 @@ bool covers(const Partial &general, const Partial &specific) {
 // completions prints, each not covered by a shorter one: every refused
 // combination is covered by one of them, and no printing combination is.
 std::vector<Partial> refusedSets(const Grid &g, const std::vector<std::vector<char>> &offered) {
-    const size_t dims = g.space->codes.size();
+    const size_t dims = g.space->dims.size();
+    // A partial assignment as a number, unique among those of one set of
+    // dimensions: the grid index of its choices, the free dimensions at 0.
+    const auto key = [&](const std::vector<int> &p) {
+        size_t n = 0;
+        for (size_t d = 0; d < dims; ++d)
+            if (p[d] >= 0)
+                n += size_t(p[d]) * g.stride[d];
+        return n;
+    };
+    // printing[mask]: the assignments of the dimensions in mask that some
+    // printing combination of offered choices completes.
+    std::vector<std::unordered_set<size_t>> printing(size_t(1) << dims);
+    std::vector<int> idx(dims), p(dims);
+    for (size_t n = 0; n < g.size; ++n) {
+        if (!g.ok[n])
+            continue;
+        g.decode(n, idx);
+        bool allOffered = true;
+        for (size_t d = 0; d < dims; ++d)
+            allOffered = allOffered && offered[d][size_t(idx[d])] != 0;
+        if (!allOffered)
+            continue;
+        for (unsigned mask = 0; mask < (1u << dims); ++mask) {
+            for (size_t d = 0; d < dims; ++d)
+                p[d] = mask & (1u << d) ? idx[d] : -1;
+            printing[mask].insert(key(p));
+        }
+    }
     std::vector<Partial> out;
     for (size_t k = 2; k <= dims; ++k) {
         for (unsigned mask = 0; mask < (1u << dims); ++mask) {
@@ -218,27 +269,11 @@ std::vector<Partial> refusedSets(const Grid &g, const std::vector<std::vector<ch
                 bool known = !allOffered;
                 for (size_t i = 0; !known && i < out.size(); ++i)
                     known = covers(out[i], p);
-                if (!known) {
-                    bool anyPrints = false;
-                    std::vector<int> idx(dims);
-                    for (size_t n = 0; n < g.size && !anyPrints; ++n) {
-                        if (!g.ok[n])
-                            continue;
-                        g.decode(n, idx);
-                        bool match = true;
-                        for (size_t d : ds)
-                            match = match && idx[d] == p[d];
-                        // Only offered choices count for the free dimensions.
-                        for (size_t d = 0; d < dims && match; ++d)
-                            match = offered[d][size_t(idx[d])] != 0;
-                        anyPrints = match;
-                    }
-                    if (!anyPrints)
-                        out.push_back(p);
-                }
+                if (!known && !printing[mask].count(key(p)))
+                    out.push_back(p);
                 size_t i = 0;
                 for (; i < ds.size(); ++i) {
-                    if (++at[i] < int(g.space->codes[ds[i]].size()))
+                    if (++at[i] < int(g.space->dims[ds[i]].codes.size()))
                         break;
                     at[i] = 0;
                 }
@@ -251,24 +286,29 @@ std::vector<Partial> refusedSets(const Grid &g, const std::vector<std::vector<ch
 }
 
 std::string keywordOf(const Space &s, size_t d, int index) {
-    const int code = s.codes[d][size_t(index)];
-    if (s.ids[d] == OptionId::FormLength)
+    const Dim &dim = s.dims[d];
+    const int code = dim.codes[size_t(index)];
+    if (!dim.entry)
+        return qx316::cupsfilter::kLevelChoices[index].keyword;
+    if (dim.entry->id == OptionId::FormLength)
         return std::to_string(code);
-    return qx316::choiceByCode(s.ids[d], code)->keyword;
+    return qx316::choiceByCode(dim.entry->id, code)->keyword;
 }
 
-// The printing combination closest to the table's defaults (fewest options
-// changed; the first in table order among equals).
+// The printing combination closest to the table's defaults and no level
+// (fewest options changed; the first in table order among equals).
 bool defaultCombination(const Grid &g, std::vector<int> &best) {
     const Space &s = *g.space;
-    std::vector<int> want(s.ids.size());
-    for (size_t d = 0; d < s.ids.size(); ++d) {
-        const int code = qx316::optionInfo(s.ids[d]).defaultCode;
-        const auto it = std::find(s.codes[d].begin(), s.codes[d].end(), code);
-        want[d] = it == s.codes[d].end() ? 0 : int(it - s.codes[d].begin());
+    const size_t dims = s.dims.size();
+    std::vector<int> want(dims);
+    for (size_t d = 0; d < dims; ++d) {
+        const std::vector<int> &codes = s.dims[d].codes;
+        const int code = s.dims[d].entry ? s.dims[d].entry->defaultCode : qx316::cupsfilter::kNoLevel;
+        const auto it = std::find(codes.begin(), codes.end(), code);
+        want[d] = it == codes.end() ? 0 : int(it - codes.begin());
     }
-    size_t bestDist = s.ids.size() + 1;
-    std::vector<int> idx(s.ids.size());
+    size_t bestDist = dims + 1;
+    std::vector<int> idx(dims);
     for (size_t n = 0; n < g.size; ++n) {
         if (!g.ok[n])
             continue;
@@ -281,11 +321,11 @@ bool defaultCombination(const Grid &g, std::vector<int> &best) {
             best = idx;
         }
     }
-    return bestDist <= s.ids.size();
+    return bestDist <= dims;
 }
 
 // ColorModel choices also set the raster the filter receives: 8-bit sRGB for
-// colour, 8-bit luminance (SW) for black only, chunky.
+// colour, 8-bit luminance (SW) for monochrome, chunky.
 std::string colorModelCode(const OptionInfo &entry, int code) {
     const int colorSpace = code == 0 ? 19 /* CUPS_CSPACE_SRGB */ : 18 /* CUPS_CSPACE_SW */;
     return "<</cupsColorSpace " + std::to_string(colorSpace) + "/cupsColorOrder 0/cupsBitsPerColor 8/" +
@@ -293,8 +333,48 @@ std::string colorModelCode(const OptionInfo &entry, int code) {
            std::to_string(qx316::kRasterMarkerValue) + ">>setpagedevice";
 }
 
-std::string choiceCode(const OptionInfo &entry, int code) {
-    return entry.id == OptionId::ColorMode ? colorModelCode(entry, code) : fieldCode(entry, code);
+std::string levelCode(int level) {
+    return std::string("<</") + qx316::cupsfilter::kLevelField + " " + std::to_string(level) + "/" +
+           qx316::kRasterMarkerField + " " + std::to_string(qx316::kRasterMarkerValue) + ">>setpagedevice";
+}
+
+std::string choiceCode(const Dim &d, int code) {
+    if (!d.entry)
+        return levelCode(code);
+    return d.entry->id == OptionId::ColorMode ? colorModelCode(*d.entry, code) : fieldCode(*d.entry, code);
+}
+
+// Option texts. Where the PPD's meaning differs from the table's (ColorModel
+// Gray is monochrome, not strictly code 1; QXQuality beside Print Quality is
+// the code), the PPD says so.
+std::string optionText(const Dim &d) {
+    if (!d.entry)
+        return "Print Quality";
+    switch (d.entry->id) {
+    case OptionId::Quality: return "Print quality code";
+    case OptionId::ColorMode: return "Colour mode";
+    default: return d.entry->name;
+    }
+}
+
+std::string levelText(int level) {
+    switch (level) {
+    case qx316::cupsfilter::kDraft: return "Draft (the lowest quality that prints the media)";
+    case qx316::cupsfilter::kNormal: return "Normal (a middle quality that prints the media)";
+    case qx316::cupsfilter::kHigh: return "High (the highest quality that prints the media)";
+    default: return "By print quality code";
+    }
+}
+
+std::string choiceText(const Dim &d, int code, const PrintOptions &context) {
+    if (!d.entry)
+        return levelText(code);
+    switch (d.entry->id) {
+    case OptionId::FormLength: return formLengthText(code);
+    case OptionId::ColorMode:
+        return code == 0 ? "Colour" : "Monochrome (black only where the media allows it, else gray)";
+    default: return qx316::choiceName(d.entry->id, *qx316::choiceByCode(d.entry->id, code), context);
+    }
 }
 
 // One model: the PPD of one print head.
@@ -304,10 +384,10 @@ bool writeModel(std::ostream &out, const Space &s, const Choice &head) {
         return false;
 
     // Choices offered: those that print in some combination.
-    const size_t dims = s.ids.size();
+    const size_t dims = s.dims.size();
     std::vector<std::vector<char>> offered(dims);
     for (size_t d = 0; d < dims; ++d)
-        offered[d].assign(s.codes[d].size(), 0);
+        offered[d].assign(s.dims[d].codes.size(), 0);
     std::vector<int> idx(dims);
     int narrowest = 0;
     for (size_t n = 0; n < g.size; ++n) {
@@ -324,7 +404,7 @@ bool writeModel(std::ostream &out, const Space &s, const Choice &head) {
 
     std::vector<int> def;
     defaultCombination(g, def);
-    const PrintOptions context = g.options(def);
+    const PrintOptions context = g.options(def).options;
 
     const OptionInfo &headInfo = qx316::optionInfo(OptionId::Head);
     out << "\n{\n";
@@ -340,28 +420,19 @@ bool writeModel(std::ostream &out, const Space &s, const Choice &head) {
 
     int order = kFirstOrder;
     for (size_t d = 0; d < dims; ++d) {
-        const OptionInfo &entry = qx316::optionInfo(s.ids[d]);
+        const Dim &dim = s.dims[d];
         std::vector<PpdChoice> choices;
-        for (size_t i = 0; i < s.codes[d].size(); ++i) {
-            if (!offered[d][i])
-                continue;
-            const int code = s.codes[d][i];
-            std::string text;
-            if (entry.id == OptionId::FormLength)
-                text = formLengthText(code);
-            else
-                text = qx316::choiceName(entry.id, *qx316::choiceByCode(entry.id, code), context);
-            choices.push_back({keywordOf(s, d, int(i)), text, code});
-        }
-        for (PpdChoice &c : choices)
-            c.text = ppdText(c.text);
-        const int thisOrder = entry.id == OptionId::ColorMode ? kColorModelOrder : ++order;
-        out << "  Option \"" << entry.keyword << "/" << ppdText(entry.name) << "\" PickOne AnySetup " << thisOrder
-            << "\n";
+        for (size_t i = 0; i < dim.codes.size(); ++i)
+            if (offered[d][i])
+                choices.push_back({keywordOf(s, d, int(i)), ppdText(choiceText(dim, dim.codes[i], context)), dim.codes[i]});
+        const bool colorModel = dim.entry && dim.entry->id == OptionId::ColorMode;
+        const int thisOrder = colorModel ? kColorModelOrder : ++order;
+        out << "  Option \"" << dimKeyword(dim) << "/" << ppdText(optionText(dim)) << "\" PickOne AnySetup "
+            << thisOrder << "\n";
         const std::string defKeyword = keywordOf(s, d, def[d]);
         for (const PpdChoice &c : choices)
             out << "    " << (c.keyword == defKeyword ? "*" : "") << "Choice \"" << c.keyword << "/" << c.text
-                << "\" \"" << choiceCode(entry, c.code) << "\"\n";
+                << "\" \"" << choiceCode(dim, c.code) << "\"\n";
     }
 
     // Two-option sets as UIConstraints (older dialogs know only these), the
@@ -372,8 +443,7 @@ bool writeModel(std::ostream &out, const Space &s, const Choice &head) {
         for (size_t d = 0; d < dims; ++d) {
             if (p[d] < 0)
                 continue;
-            line += (n++ ? " *" : "*") + std::string(qx316::optionInfo(s.ids[d]).keyword) + " " +
-                    keywordOf(s, d, p[d]);
+            line += (n++ ? " *" : "*") + std::string(dimKeyword(s.dims[d])) + " " + keywordOf(s, d, p[d]);
         }
         if (n == 2)
             out << "  UIConstraints \"" << line << "\"\n";
@@ -392,6 +462,12 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::string version = argc == 3 ? argv[2] : "1.0";
+    for (const OptionInfo &entry : qx316::optionTable())
+        if (std::string(entry.rasterField) == qx316::cupsfilter::kLevelField) {
+            std::fprintf(stderr, "qx316_ppdgen: %s uses %s, the field of %s\n", entry.keyword, entry.rasterField,
+                         qx316::cupsfilter::kLevelKeyword);
+            return 1;
+        }
     const Space space = optionSpace();
 
     std::ostringstream models;

@@ -1,0 +1,93 @@
+#include "print_request.h"
+
+#include "mode.h"
+
+#include <strings.h>
+#include <vector>
+
+namespace qx316::cupsfilter {
+
+namespace {
+
+// The table's quality codes, in table order, that print o with this colour
+// mode; black only asks for plane mode 1 as well. firstProblem gets the
+// library's words for the first quality it refuses.
+std::vector<int> printingQualities(PrintOptions o, int colorMode, bool blackOnly, std::string *firstProblem) {
+    std::vector<int> codes;
+    o.colorMode = colorMode;
+    for (const Choice &q : optionInfo(OptionId::Quality).choices) {
+        o.quality = q.code;
+        const ModeInfo m = queryMode(o);
+        if (!m.problem.empty()) {
+            if (firstProblem && firstProblem->empty())
+                *firstProblem = m.problem;
+            continue;
+        }
+        if (!blackOnly || m.planeMode == 1)
+            codes.push_back(q.code);
+    }
+    return codes;
+}
+
+bool printsBlackOnly(const PrintOptions &o) {
+    const ModeInfo m = queryMode(o);
+    return m.problem.empty() && m.planeMode == 1;
+}
+
+} // namespace
+
+bool levelFromChoice(std::string_view choice, int &level) {
+    for (const LevelChoice &c : kLevelChoices)
+        if (choice.size() == std::string_view(c.keyword).size() &&
+            strncasecmp(choice.data(), c.keyword, choice.size()) == 0) {
+            level = c.level;
+            return true;
+        }
+    return false;
+}
+
+bool resolveRequest(const PrintRequest &r, PrintOptions &out, std::string &why) {
+    const PrintOptions &o = r.options;
+    const bool mono = o.colorMode != 0;
+    if (r.level == kNoLevel) {
+        out = o;
+        if (mono && !printsBlackOnly(o)) {
+            PrintOptions gray = o;
+            gray.colorMode = 0;
+            if (queryMode(gray).problem.empty())
+                out = gray;
+        }
+        return true;
+    }
+    std::vector<int> codes;
+    int colorMode = 0;
+    if (mono) {
+        codes = printingQualities(o, o.colorMode, true, nullptr);
+        colorMode = o.colorMode;
+    }
+    std::string problem;
+    if (codes.empty()) {
+        codes = printingQualities(o, 0, false, &problem);
+        colorMode = 0;
+    }
+    if (codes.empty()) {
+        const Choice *media = choiceByCode(OptionId::Media, o.media);
+        why = std::string("no print quality prints media type ") + (media ? media->keyword : std::to_string(o.media)) +
+              " with print head " + std::to_string(o.head) + (o.composite ? " and composite printing" : "") +
+              (mono ? " in monochrome" : " in colour") + " (the library says: " + problem + ")";
+        if (!mono && !printingQualities(o, 1, true, nullptr).empty())
+            why += "; it prints in monochrome (ColorModel=Gray, print-color-mode=monochrome)";
+        return false;
+    }
+    size_t pick = 0;
+    if (r.level == kNormal)
+        pick = (codes.size() - 1) / 2;
+    else if (r.level == kHigh)
+        pick = codes.size() - 1;
+    out = o;
+    out.quality = codes[pick];
+    out.colorMode = colorMode;
+    return true;
+}
+
+} // namespace qx316::cupsfilter
