@@ -130,7 +130,8 @@ bool pageLayout(const cups_page_header2_t &h, PageLayout &out, std::string &err)
     PageLayout l;
     if (h.HWResolution[0] != unsigned(kResolution) || h.HWResolution[1] != unsigned(kResolution)) {
         err = "resolution " + num(h.HWResolution[0]) + "x" + num(h.HWResolution[1]) +
-              " dpi is not supported: the printer prints at 600x600 dpi only";
+              " dpi is not supported: the printer prints at " + std::to_string(kResolution) + "x" +
+              std::to_string(kResolution) + " dpi only";
         return false;
     }
     const SpaceInfo *s = findSpace(rawField(h.cupsColorSpace));

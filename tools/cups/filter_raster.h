@@ -5,6 +5,7 @@
 #ifndef QX316_CUPS_FILTER_RASTER_H
 #define QX316_CUPS_FILTER_RASTER_H
 
+#include "device.h"
 #include "job.h"
 #include "options.h"
 #include "print_request.h"
@@ -18,7 +19,7 @@
 
 namespace qx316::cupsfilter {
 
-constexpr int kResolution = 600;   // dots per inch, both directions
+constexpr int kResolution = qx316::kDpi;  // dots per inch, both directions
 constexpr int kMaxWidth = 32767;   // pixels of a raster line (the kit's limit)
 constexpr int kMaxCopies = 9999;   // NumCopies of one page
 

@@ -1,6 +1,7 @@
 #include "print_request.h"
 
 #include "mode.h"
+#include "quality.h"
 
 #include <strings.h>
 #include <vector>
@@ -9,29 +10,10 @@ namespace qx316::cupsfilter {
 
 namespace {
 
-// The table's quality codes, in table order, that print o with this colour
-// mode; black only asks for plane mode 1 as well. firstProblem gets the
-// library's words for the first quality it refuses.
-std::vector<int> printingQualities(PrintOptions o, int colorMode, bool blackOnly, std::string *firstProblem) {
-    std::vector<int> codes;
-    o.colorMode = colorMode;
-    for (const Choice &q : optionInfo(OptionId::Quality).choices) {
-        o.quality = q.code;
-        const ModeInfo m = queryMode(o);
-        if (!m.problem.empty()) {
-            if (firstProblem && firstProblem->empty())
-                *firstProblem = m.problem;
-            continue;
-        }
-        if (!blackOnly || m.planeMode == 1)
-            codes.push_back(q.code);
-    }
-    return codes;
-}
+bool printsBlackOnly(const PrintOptions &o) { return qx316::printsBlackOnly(queryMode(o)); }
 
-bool printsBlackOnly(const PrintOptions &o) {
-    const ModeInfo m = queryMode(o);
-    return m.problem.empty() && m.planeMode == 1;
+QualityLevel levelOf(int level) {
+    return level == kDraft ? QualityLevel::Draft : level == kNormal ? QualityLevel::Normal : QualityLevel::High;
 }
 
 } // namespace
@@ -79,13 +61,8 @@ bool resolveRequest(const PrintRequest &r, PrintOptions &out, std::string &why) 
             why += "; it prints in monochrome (ColorModel=Gray, print-color-mode=monochrome)";
         return false;
     }
-    size_t pick = 0;
-    if (r.level == kNormal)
-        pick = (codes.size() - 1) / 2;
-    else if (r.level == kHigh)
-        pick = codes.size() - 1;
     out = o;
-    out.quality = codes[pick];
+    out.quality = pickQuality(codes, levelOf(r.level));
     out.colorMode = colorMode;
     return true;
 }

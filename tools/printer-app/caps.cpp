@@ -9,27 +9,13 @@ namespace {
 // The quality codes that print the request with this colour mode, in table
 // order; black-only asks for plane mode 1 as well.
 std::vector<int> printingQualities(const Request &r, int colorMode, bool blackOnly, std::string *firstProblem) {
-    std::vector<int> codes;
-    for (const Choice &q : optionInfo(OptionId::Quality).choices) {
-        PrintOptions o;
-        o.quality = q.code;
-        o.media = r.media;
-        o.head = r.head;
-        o.colorMode = colorMode;
-        o.composite = r.composite;
-        o.banner = r.banner;
-        o.formLength = r.formLength;
-        const ModeInfo m = queryMode(o);
-        if (!m.problem.empty()) {
-            if (firstProblem && firstProblem->empty())
-                *firstProblem = m.problem;
-            continue;
-        }
-        if (blackOnly && m.planeMode != 1)
-            continue;
-        codes.push_back(q.code);
-    }
-    return codes;
+    PrintOptions o;
+    o.media = r.media;
+    o.head = r.head;
+    o.composite = r.composite;
+    o.banner = r.banner;
+    o.formLength = r.formLength;
+    return qx316::printingQualities(o, colorMode, blackOnly, firstProblem);
 }
 
 std::string mediaWords(const Request &r) {
@@ -62,14 +48,8 @@ Resolved resolve(const Request &r) {
                           " at any quality (the library says: " + why + ")";
         return out;
     }
-    size_t pick = 0;
-    switch (r.quality) {
-    case IppQuality::Draft: pick = 0; break;
-    case IppQuality::Normal: pick = (codes.size() - 1) / 2; break;
-    case IppQuality::High: pick = codes.size() - 1; break;
-    }
     PrintOptions &o = out.options;
-    o.quality = codes[pick];
+    o.quality = pickQuality(codes, r.quality);
     o.media = r.media;
     o.head = r.head;
     o.colorMode = colorMode;

@@ -5,17 +5,17 @@
 #ifndef QX316_PRINTER_APP_CAPS_H
 #define QX316_PRINTER_APP_CAPS_H
 
+#include "device.h"
 #include "mode.h"
 #include "options.h"
+#include "quality.h"
 
 #include <string>
 #include <vector>
 
 namespace qx316::app {
 
-constexpr int kDpi = 600;
-
-enum class IppQuality { Draft, Normal, High };
+using IppQuality = QualityLevel;
 
 // An IPP job's choices, in the library's codes where the table has them.
 struct Request {

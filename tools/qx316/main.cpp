@@ -1,5 +1,6 @@
 // qx316: print pages through the library, decode a printer stream into
 // pictures, or list its commands.
+#include "device.h"
 #include "image.h"
 #include "job.h"
 #include "preview.h"
@@ -31,7 +32,7 @@ struct Tool {
     std::string command;
     qx316::PrintOptions opt;
     bool modeGiven = false;   // decode: print options were given
-    int dpi = 600;
+    int dpi = qx316::kDpi;
     bool quiet = false;
     bool allPages = false;    // decode: pictures of every page, not only the first 50
     bool progress = false;    // stderr is a terminal and not quiet
@@ -121,7 +122,7 @@ bool parseArgs(Tool &t, int argc, char **argv) {
         if (done)
             continue;
         if (a == "--dpi") {
-            if (i + 1 >= argc || !parseInt(argv[i + 1], 36, 600, t.dpi)) {
+            if (i + 1 >= argc || !parseInt(argv[i + 1], 36, qx316::kDpi, t.dpi)) {
                 error("--dpi needs a number from 36 to 600");
                 return false;
             }

@@ -8,6 +8,7 @@
 // print by that rule (asked through queryMode), and the defaults print.
 //
 // Usage: qx316_ppdgen OUT.drv [VERSION]
+#include "device.h"
 #include "mode.h"
 #include "options.h"
 #include "print_request.h"
@@ -29,9 +30,9 @@ using qx316::OptionInfo;
 using qx316::PrintOptions;
 using qx316::cupsfilter::PrintRequest;
 
-constexpr int kDpi = 600;
-// Unprintable strip on each edge of the sheet, in points (0.125 in).
-constexpr int kMarginPt = 9;
+using qx316::kDpi;
+// Unprintable strip on each edge of the sheet, in points.
+using qx316::kMarginPt;
 // Smallest custom page, in points (1 in square).
 constexpr int kMinSizePt = 72;
 
