@@ -192,13 +192,21 @@ CONF
   return 1
 }
 
-cupsd_stop() {
-  if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
-    kill -TERM "$cupsd_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
+# Stops a server this shell started, by its pid: SIGTERM, up to SECONDS (5)
+# to end, then SIGKILL; reaps it. Nothing for an empty or ended pid.
+stop_pid() { # PID [SECONDS]
+  local pid=$1 tenths=$((${2:-5} * 10))
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq "$tenths"); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
   fi
+  return 0
+}
+
+cupsd_stop() {
+  stop_pid "$cupsd_pid"
   cupsd_pid=""
 }
 

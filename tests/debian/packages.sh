@@ -31,12 +31,7 @@ work=$(mktemp -d)
 chmod 0755 "$work"   # cupsd's filters run as lp
 installed=0 own_policy=0 made_state=0 app_pid=""
 stop_app() {
-  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
-    kill -TERM "$app_pid" 2>/dev/null
-    for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$app_pid" 2>/dev/null && kill -KILL "$app_pid" 2>/dev/null
-    wait "$app_pid" 2>/dev/null
-  fi
+  stop_pid "$app_pid" 10
   app_pid=""
 }
 cleanup() {
