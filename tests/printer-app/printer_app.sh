@@ -92,6 +92,7 @@ fi
 "$app" add -d qx0 -m qx316-h0 -v "file://$work/out" || fail "add qx0 (print head 0)"
 "$app" add -d qx2 -m qx316-h2 -v "file://$work/out" || fail "add qx2 (print head 2)"
 "$app" printers | sort | tr '\n' ' ' | grep -q '^qx0 qx2 $' || fail "printers lists $("$app" printers)"
+workers=()
 
 uri() { echo "ipp://127.0.0.1:$port/ipp/print/$1"; }
 
@@ -305,6 +306,99 @@ if [ -n "$chrome" ] && [ "$sanitized" = 0 ]; then
 else
   echo "note: no screenshot (chromium ${chrome:-not installed}, sanitized tree: $sanitized)"
 fi
+
+# Jobs of a printer in a state group (which-jobs: all, completed, not-completed), as "id state" lines.
+jobs_of() { # PRINTER WHICH
+  ipptool -tv -d which="$2" "$(uri "$1")" "$here/get_jobs.test" 2>/dev/null |
+    awk -F' = ' '/job-id \(integer\)/{id=$2} /job-state \(enum\)/{print id, $2}'
+}
+alive() { # WHAT
+  kill -0 "$pid" 2>/dev/null || fail "the server died $1: $(logtext | grep -E '^[EW] ' | tail -3)"
+  ipptool -q "$(uri qx0)" "$here/job_state.test" -d job_id=1 >/dev/null 2>&1
+  curl -sf -o /dev/null "http://127.0.0.1:$port/" || fail "the server does not answer $1"
+}
+# Waits (bounded) until the printer has no job pending or processing.
+wait_idle() { # PRINTER SECONDS WHAT
+  local n
+  for _ in $(seq $(($2 * 5))); do
+    n=$(jobs_of "$1" not-completed | wc -l)
+    [ "$n" = 0 ] && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the server died $3"
+    sleep 0.2
+  done
+  fail "$1 still has $n jobs not completed $2 s after $3: $(jobs_of "$1" not-completed | head -3 | tr '\n' ' ')"
+}
+no_twice() { # PRINTER WHAT
+  local dup
+  dup=$(jobs_of "$1" all | awk '{print $1}' | sort | uniq -d | head -5 | tr '\n' ' ')
+  [ -z "$dup" ] || fail "Get-Jobs lists jobs twice $2: $dup"
+}
+
+# Small documents for jobs sent by the hundred: a 1 x 1 inch PDF page and PNG.
+printf '%%!PS\n<< /PageSize [72 72] >> setpagedevice 1 0 0 setrgbcolor 0 0 72 72 rectfill showpage\n' >"$work/in/small.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/in/small.pdf" "$work/in/small.ps" || fail "gs: small PDF"
+pdftoppm -r 100 -png -singlefile "$work/in/small.pdf" "$work/in/small" || fail "pdftoppm: small PNG"
+mkdir -p "$work/load"
+"$app" add -d load -m qx316-h0 -v "file://$work/load" || fail "add the load printer"
+
+echo "== cancel storm: PDF jobs cancelled while pending or starting"
+storm=${QX316_STORM_PAIRS:-200}
+files=()
+for _ in $(seq "$storm"); do files+=("$here/print_cancel.test"); done
+ipptool -d job_name=storm -d format=application/pdf -f "$work/in/small.pdf" "$(uri load)" "${files[@]}" \
+  >"$work/storm.out" 2>&1 || fail "the cancel storm: $(grep -E 'FAIL|status-code|error' "$work/storm.out" | head -5)"
+alive "in the cancel storm"
+wait_idle load 60 "the cancel storm"
+no_twice load "after the cancel storm"
+
+echo "== load: 300 small PNG jobs, 20 at a time"
+t0=$(date +%s)
+for w in $(seq 20); do
+  (
+    for i in $(seq 15); do
+      ipptool -q -d job_name="png-$w-$i" -d format=image/png -f "$work/in/small.png" "$(uri load)" \
+        "$here/small_job.test" >/dev/null 2>&1 || { echo "worker $w job $i refused" >"$work/load-$w.err"; exit 1; }
+    done
+  ) &
+  workers+=($!)
+done
+for w in "${workers[@]}"; do wait "$w"; done
+[ -z "$(cat "$work"/load-*.err 2>/dev/null)" ] || fail "jobs refused under load: $(cat "$work"/load-*.err | head -3)"
+alive "under load"
+wait_idle load 180 "300 PNG jobs"
+no_twice load "after 300 PNG jobs"
+made=$(ls "$work/load" | grep -c '^png-.*\.prn$')
+[ "$made" = 300 ] || fail "300 PNG jobs made $made streams"
+for f in "$work"/load/png-*.prn; do
+  [ "$(pages "$f")" = 1 ] || fail "$(basename "$f") is not a one-page stream"
+done
+echo "300 jobs in $(( $(date +%s) - t0 )) s"
+
+echo "== damaged documents end aborted with a reason"
+size=$(stat -c %s "$work/in/cyan.png")
+head -c $((size / 2)) "$work/in/cyan.png" >"$work/in/cut.png"
+for d in "cut.png:image/png" "pages.pdf:image/png" "cut.png:application/pdf"; do
+  f=${d%%:*} fmt=${d#*:}
+  id=$(job "bad-$f" load "$work/in/$f" "$fmt" 4 color m0)
+  for _ in $(seq 100); do
+    st=$(state_of load "$id"); [ "${st%%|*}" = aborted ] && break; sleep 0.1
+  done
+  [ "${st%%|*}" = aborted ] || fail "$f as $fmt is not aborted after 10 s (state ${st%%|*})"
+  [ -n "${st#*|}" ] || fail "$f as $fmt was aborted without a reason"
+done
+alive "after damaged documents"
+
+echo "== killed mid-job: restarts with its printers, no job left processing, the queue goes on"
+id=$(job killed qx0 "$work/in/pages.pdf" application/pdf 5 color m0)
+queued=$(job queued qx0 "$work/in/cyan.png" image/png 4 color m0)
+for _ in $(seq 300); do [ -s "$work/out/killed.prn" ] && break; sleep 0.05; done
+kill -KILL "$pid"; wait "$pid" 2>/dev/null; pid=""
+start_server
+"$app" printers | sort | tr '\n' ' ' | grep -q '^load qx0 qx2 $' || fail "after a restart printers lists $("$app" printers)"
+st=$(state_of qx0 "$id")
+[ "${st%%|*}" = aborted ] || fail "the job killed mid-print is ${st%%|*} after a restart, not aborted"
+wait_done qx0 "$queued" "queued before the kill"
+no_twice qx0 "after a restart"
 
 echo "== shutdown, and nothing outside the temp folder"
 "$app" shutdown || fail "shutdown failed"

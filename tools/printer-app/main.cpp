@@ -14,8 +14,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+#include <set>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qx316::app {
 
@@ -39,8 +44,83 @@ std::string defaultStateDir() {
     return std::string("/var/lib/") + kBaseName;
 }
 
+// The state is written whole or not at all: to a temporary file beside it,
+// flushed to the disk, then renamed over the old one, so that a server
+// killed while it saves starts again with the previous state.
 bool saveState(pappl_system_t *system, void *data) {
-    return papplSystemSaveState(system, static_cast<App *>(data)->stateFile.c_str());
+    const std::string &file = static_cast<App *>(data)->stateFile;
+    const std::string tmp = file + ".new";
+    bool ok = papplSystemSaveState(system, tmp.c_str());
+    if (ok) {
+        const int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
+        ok = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (ok && std::rename(tmp.c_str(), file.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot save the state to %s: %s", file.c_str(), std::strerror(errno));
+        ::unlink(tmp.c_str());
+    }
+    return ok;
+}
+
+// Repairs a state file left by a server that was killed: a job it was
+// printing (state 5, processing) would be loaded as processing and never
+// run again, so it is loaded aborted; a job listed twice in one printer is
+// loaded once. The file is rewritten only when something changed.
+void repairState(pappl_system_t *system, const std::string &file) {
+    std::ifstream in(file);
+    if (!in)
+        return;
+    std::string text, line;
+    std::set<std::string> ids;
+    int aborted = 0, dropped = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("<Printer", 0) == 0)
+            ids.clear();
+        if (line.rfind("Job ", 0) == 0) {
+            const size_t at = line.find(" id=\"");
+            const std::string id = at == std::string::npos ? "" : line.substr(at + 5, line.find('"', at + 5) - at - 5);
+            if (!id.empty() && !ids.insert(id).second) {
+                ++dropped;
+                continue;
+            }
+            const size_t st = line.find(" state=\"5\"");
+            if (st != std::string::npos) {
+                line.replace(st, 10, " state=\"8\"");
+                ++aborted;
+            }
+        }
+        text += line + "\n";
+    }
+    if (!aborted && !dropped)
+        return;
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "The server was stopped while it printed: %d job(s) that were printing load as aborted, %d listed twice "
+             "load once",
+             aborted, dropped);
+    const std::string tmp = file + ".new";
+    std::ofstream out(tmp, std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out || std::rename(tmp.c_str(), file.c_str()) != 0)
+        ::unlink(tmp.c_str());
+}
+
+// Jobs loaded pending wait for PAPPL to look at the printer's queue, which
+// it does only when a job arrives or ends: once the server runs, every
+// printer that is not stopped looks at its queue.
+bool startLoadedJobs(pappl_system_t *system, void *) {
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *) {
+            if (papplPrinterGetState(printer) != IPP_PSTATE_STOPPED && papplPrinterGetNumberOfActiveJobs(printer) > 0)
+                papplPrinterResume(printer);
+        },
+        nullptr);
+    return false;
 }
 
 pappl_loglevel_t logLevel(const char *v) {
@@ -94,9 +174,12 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     }
     if (const char *v = cupsGetOption("server-hostname", num_options, options))
         papplSystemSetHostName(system, v);
-    papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, nullptr, driverCallback, &app);
+    papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, printerCreated, driverCallback, &app);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdfFilter, &app);
     papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", pwgFilter, &app);
+    // PAPPL looks for a filter to the printer's own format first, so this
+    // one is used instead of PAPPL's PNG filter.
+    papplSystemAddMIMEFilter(system, "image/png", kStreamFormat, pngFilter, &app);
     // PAPPL's web pages need a footer.
     papplSystemSetFooterHTML(system, app.footer.c_str());
     pappl_version_t versions[1];
@@ -105,7 +188,10 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", kVersion);
     versions[0].version[0] = 1;
     papplSystemSetVersions(system, 1, versions);
+    papplSystemSetEventCallback(system, jobEvent, nullptr);
+    repairState(system, app.stateFile);
     papplSystemLoadState(system, app.stateFile.c_str());
+    papplSystemAddTimerCallback(system, time(nullptr), 0, startLoadedJobs, nullptr);
     papplSystemSetSaveCallback(system, saveState, &app);
     return system;
 }
