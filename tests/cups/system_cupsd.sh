@@ -16,17 +16,7 @@ need_tools cupsd lpadmin lp lpstat ipptool gs cups-config "$qx"
 [ -x "$filter" ] || fail "no filter at $filter"
 
 work=$(mktemp -d)
-cupsd_pid=""
-stop_cupsd() {
-  if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
-    kill -TERM "$cupsd_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
-  fi
-  cupsd_pid=""
-}
-cleanup() { stop_cupsd; rm -rf "$work"; }
+cleanup() { stop_private_cupsd; rm -rf "$work"; }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
@@ -63,67 +53,8 @@ chmod 0644 "$work/page.pdf"
 make_ppm "$work/p1.ppm" 1
 make_ppm "$work/p2.ppm" 2
 
-cat > "$work/etc/cups-files.conf" <<CONF
-ServerRoot $work/etc
-ServerBin $work/serverbin
-DataDir $work/data
-RequestRoot $work/spool
-TempDir $work/spool/tmp
-StateDir $work/state
-CacheDir $work/cache
-ErrorLog $work/log/error_log
-AccessLog $work/log/access_log
-PageLog $work/log/page_log
-FileDevice Yes
-CONF
-
-start_cupsd() { # PORT
-  cat > "$work/etc/cupsd.conf" <<CONF
-Listen 127.0.0.1:$1
-ServerName 127.0.0.1
-LogLevel debug
-Browsing No
-BrowseLocalProtocols none
-WebInterface No
-DefaultAuthType None
-# A failing filter ends its job at once (the wait below sees "aborted").
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-  Allow from 127.0.0.1
-</Location>
-<Policy default>
-  JobPrivateAccess all
-  JobPrivateValues none
-  SubscriptionPrivateAccess all
-  SubscriptionPrivateValues none
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-CONF
-  cupsd -f -c "$work/etc/cupsd.conf" -s "$work/etc/cups-files.conf" >>"$work/log/cupsd.out" 2>&1 &
-  cupsd_pid=$!
-  local i
-  for i in $(seq 100); do
-    kill -0 "$cupsd_pid" 2>/dev/null || { cupsd_pid=""; return 1; }
-    lpstat -h "127.0.0.1:$1" -r 2>/dev/null | grep -q "is running" && return 0
-    sleep 0.1
-  done
-  stop_cupsd
-  return 1
-}
-
-# A free port: a random one that nobody answers on; cupsd fails to start when
-# another process takes it first, and then the next one is tried.
-port=""
-for try in 1 2 3 4 5; do
-  p=$((20000 + (RANDOM * 7 + $$) % 40000))
-  (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && continue
-  if start_cupsd "$p"; then port=$p; break; fi
-done
-[ -n "$port" ] || { cat "$work/log/cupsd.out"; show_log; fail "cupsd did not start on 127.0.0.1"; }
-host=127.0.0.1:$port
+start_private_cupsd "$work" "$work/serverbin" "$work/data"
+host=$cupsd_host
 echo "cupsd pid $cupsd_pid on $host"
 
 status=0
@@ -140,13 +71,7 @@ for c in "qxh0 qx316-h0.ppd" "qxh0gray qx316-h0.ppd ColorModel=Gray" "qxh1 qx316
   for kv in $opts; do o_args+=(-o "$kv"); done
   req=$(lp -h "$host" -d "$queue" "${o_args[@]}" "$work/page.pdf") || { echo "case $n: lp failed"; status=1; continue; }
   job=${req#request id is $queue-}; job=${job%% *}
-  state=""
-  for _ in $(seq 240); do   # at most 120 s
-    state=$(ipptool -c -d job_id="$job" "ipp://$host/printers/$queue" "$here/system_job_state.test" 2>/dev/null |
-            sed -n '2p' | cut -d, -f1)
-    case "$state" in completed|aborted|canceled|processing-stopped|pending-held) break ;; esac
-    sleep 0.5
-  done
+  state=$(private_cupsd_job_end "$queue" "$job" 120)
   if [ "$state" != completed ]; then
     echo "case $n ($c): job $job is '${state:-unknown}', not completed"; show_log; status=1; continue
   fi
@@ -165,5 +90,5 @@ for c in "qxh0 qx316-h0.ppd" "qxh0gray qx316-h0.ppd ColorModel=Gray" "qxh1 qx316
     echo "case $n ($c): job $job completed, $(stat -c %s "$out") bytes, decodes; $(echo $got)"
   fi
 done
-stop_cupsd
+stop_private_cupsd
 exit $status

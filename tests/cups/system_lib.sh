@@ -106,3 +106,94 @@ make_serverbin() { # DIR FILTER
 
 CUPS_SYSTEM_SERVERBIN=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
 CUPS_SYSTEM_DATADIR=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+
+# A private scheduler: cupsd in the foreground on 127.0.0.1 at a free port,
+# with its configuration, spool, state, cache and logs below DIR, and the
+# given server and data folders. Sets cupsd_pid and cupsd_host; fails when
+# no port works. Stop it with stop_private_cupsd (also from a trap).
+cupsd_pid=""
+cupsd_host=""
+start_private_cupsd() { # DIR SERVERBIN DATADIR
+  local dir=$1 try p i
+  mkdir -p "$dir/etc" "$dir/spool/tmp" "$dir/state" "$dir/cache" "$dir/log"
+  cat > "$dir/etc/cups-files.conf" <<CONF
+ServerRoot $dir/etc
+ServerBin $2
+DataDir $3
+RequestRoot $dir/spool
+TempDir $dir/spool/tmp
+StateDir $dir/state
+CacheDir $dir/cache
+ErrorLog $dir/log/error_log
+AccessLog $dir/log/access_log
+PageLog $dir/log/page_log
+FileDevice Yes
+CONF
+  # A random port that nobody answers on; cupsd fails to start when another
+  # process takes it first, and then the next one is tried.
+  for try in 1 2 3 4 5; do
+    p=$((20000 + (RANDOM * 7 + $$) % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && continue
+    cat > "$dir/etc/cupsd.conf" <<CONF
+Listen 127.0.0.1:$p
+ServerName 127.0.0.1
+LogLevel debug
+Browsing No
+BrowseLocalProtocols none
+WebInterface No
+DefaultAuthType None
+# A failing filter ends its job at once (the wait below sees "aborted").
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+    cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" >>"$dir/log/cupsd.out" 2>&1 &
+    cupsd_pid=$!
+    for i in $(seq 100); do
+      kill -0 "$cupsd_pid" 2>/dev/null || break
+      if lpstat -h "127.0.0.1:$p" -r 2>/dev/null | grep -q "is running"; then
+        cupsd_host=127.0.0.1:$p
+        return 0
+      fi
+      sleep 0.1
+    done
+    stop_private_cupsd
+  done
+  cat "$dir/log/cupsd.out" >&2
+  fail "cupsd did not start on 127.0.0.1"
+}
+
+stop_private_cupsd() {
+  if [ -n "$cupsd_pid" ] && kill -0 "$cupsd_pid" 2>/dev/null; then
+    kill -TERM "$cupsd_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$cupsd_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$cupsd_pid" 2>/dev/null && kill -KILL "$cupsd_pid" 2>/dev/null
+    wait "$cupsd_pid" 2>/dev/null
+  fi
+  cupsd_pid=""
+}
+
+# The state of a job of a queue of the private scheduler, once it ends or
+# after SECONDS.
+private_cupsd_job_end() { # QUEUE JOB SECONDS
+  local state="" i
+  for i in $(seq $(($3 * 2))); do
+    state=$(ipptool -c -d job_id="$2" "ipp://$cupsd_host/printers/$1" "$CUPS_TEST_DIR/system_job_state.test" 2>/dev/null |
+            sed -n '2p' | cut -d, -f1)
+    case "$state" in completed|aborted|canceled|processing-stopped|pending-held) break ;; esac
+    sleep 0.5
+  done
+  echo "${state:-unknown}"
+}
+CUPS_TEST_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

@@ -37,6 +37,7 @@ stop_server() {
 }
 cleanup() {
   local rc=$?
+  if declare -F stop_private_cupsd >/dev/null; then stop_private_cupsd; fi
   stop_server
   if [ $rc -ne 0 ] && [ -f "$work/state/$base.log" ]; then
     echo "--- server log (errors and jobs):"
@@ -68,8 +69,7 @@ start_server() {
   local try
   for try in 1 2 3 4 5; do
     port=$((20000 + (RANDOM % 20000)))
-    "$app" server -o server-port=$port -o listen-hostname=127.0.0.1 -o log-level=info \
-      >"$work/server.out" 2>&1 &
+    "$app" server -o server-port=$port "${listen_opt[@]}" -o log-level=info >"$work/server.out" 2>&1 &
     pid=$!
     for _ in $(seq 150); do
       kill -0 "$pid" 2>/dev/null || break
@@ -81,13 +81,18 @@ start_server() {
   cat "$work/server.out" >&2
   fail "the server did not start"
 }
+listen_opt=(-o listen-hostname=127.0.0.1)
 start_server
 echo "server pid $pid on 127.0.0.1:$port"
 # Nothing listens beyond loopback.
-if command -v ss >/dev/null; then
-  ss -ltnp 2>/dev/null | grep "pid=$pid," | grep -v "127.0.0.1:$port" | grep -q . &&
-    fail "the server listens beyond 127.0.0.1:$port: $(ss -ltnp | grep "pid=$pid,")"
-fi
+only_loopback() {
+  if command -v ss >/dev/null; then
+    ss -ltnp 2>/dev/null | grep "pid=$pid," | grep -Ev "(127\.0\.0\.1|\[::1\]):$port " | grep -q . &&
+      fail "the server listens beyond loopback: $(ss -ltnp | grep "pid=$pid,")"
+  fi
+  return 0
+}
+only_loopback
 
 "$app" add -d qx0 -m qx316-h0 -v "file://$work/out" || fail "add qx0 (print head 0)"
 "$app" add -d qx2 -m qx316-h2 -v "file://$work/out" || fail "add qx2 (print head 2)"
@@ -388,12 +393,88 @@ for d in "cut.png:image/png" "pages.pdf:image/png" "cut.png:application/pdf"; do
 done
 alive "after damaged documents"
 
+echo "== settings change only for requests that name this server"
+code() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
+[ "$(code "http://127.0.0.1:$port/qx2/delete")" = 200 ] || fail "the delete page of qx2 does not load"
+for h in "1.attacker.example:$port" "127.0.0.1.attacker.example:$port"; do
+  c=$(code -H "Host: $h" "http://127.0.0.1:$port/qx2/delete")
+  [ "$c" = 403 ] || fail "the delete page answered $c to Host: $h"
+done
+curl -sf -c "$work/cookies2" "http://127.0.0.1:$port/qx2/delete" -o "$work/delete.html" || fail "the delete page"
+token=$(grep -o 'name="session" value="[0-9a-f]*"' "$work/delete.html" | head -1 | sed 's/.*value="//;s/"//')
+[ -n "$token" ] || fail "the delete page has no form session"
+for h in "Origin: http://attacker.example" "Origin: null" "Host: 1.attacker.example:$port"; do
+  c=$(code -b "$work/cookies2" -H "$h" -d "session=$token" "http://127.0.0.1:$port/qx2/delete")
+  [ "$c" = 403 ] || fail "deleting qx2 with $h answered $c"
+done
+"$app" printers | grep -qx qx2 || fail "a refused request deleted qx2"
+
+echo "== CUPS's IPP suites: ipp-1.1, ipp-2.0, ipp-everywhere"
+suites=/usr/share/cups/ipptool
+# identify-actions is the one thing the model cannot do (no light, display
+# or sound); overrides (per-page job attributes) PAPPL does not implement.
+allowed='identify-actions-|overrides-supported'
+for t in ipp-1.1.test ipp-2.0.test ipp-everywhere.test; do
+  [ -f "$suites/$t" ] || fail "no $suites/$t (cups-ipp-utils)"
+  timeout 300 ipptool -V 2.0 -I -t -f "$work/in/small.pdf" "$(uri qx0)" "$suites/$t" >"$work/$t.out" 2>&1
+  npass=$(grep -c '\[PASS\]' "$work/$t.out"); nfail=$(grep -c '\[FAIL\]' "$work/$t.out")
+  [ "$npass" -gt 20 ] || fail "$t: only $npass tests passed: $(tail -5 "$work/$t.out")"
+  bad=$(awk '/\[FAIL\]/{f=1; name=$0; next} /\[(PASS|SKIP)\]/{f=0} f && /EXPECTED:/{print name " -- " $0}' "$work/$t.out" |
+        grep -Ev "EXPECTED: ($allowed)")
+  [ -z "$bad" ] || fail "$t: $(printf '%s\n' "$bad" | head -5)"
+  [ "$nfail" -le 1 ] || fail "$t: $nfail tests failed"
+  echo "$t: $npass passed, $nfail failed on $allowed only"
+done
+alive "after CUPS's suites"
+# The inks, whose level the host does not know.
+ipptool -tv "$(uri qx0)" get-printer-attributes.test >"$work/gpa.out" 2>&1 || fail "Get-Printer-Attributes"
+[ "$(grep -o 'level=-2;colorantname=[a-z]*' "$work/gpa.out" | sort -u | wc -l)" = 4 ] ||
+  fail "qx0 does not list four inks of unknown level: $(grep printer-supply "$work/gpa.out")"
+grep -q 'custom_max_232.66x1000mm' "$work/gpa.out" || fail "the custom size range is not named as PWG 5101.1 says: $(grep -o 'custom_max[^,]*' "$work/gpa.out")"
+
+echo "== colour through CUPS's driverless queue"
+need_cups=1
+for t in cupsd lpadmin lp lpstat; do command -v "$t" >/dev/null || need_cups=0; done
+if [ $need_cups = 1 ]; then
+  . "$here/../cups/system_lib.sh"
+  chmod 0755 "$work"
+  mkdir -p "$work/cups"
+  start_private_cupsd "$work/cups" "$CUPS_SYSTEM_SERVERBIN" "$CUPS_SYSTEM_DATADIR"
+  echo "cupsd pid $cupsd_pid on $cupsd_host"
+  chmod 0644 "$work/in/magenta.jpg"
+  # QUEUE APP-PRINTER COLOUR-DEVICE WANT... -- ABSENT...
+  for c in "cupscolor qx0 True 1:M -- 1:C 1:K" "cupsgray qx2 False 1:K -- 1:C 1:M 1:Y"; do
+    read -r queue printer colordev planes <<<"$c"
+    lpadmin -h "$cupsd_host" -p "$queue" -E -v "$(uri "$printer")" -m everywhere 2>"$work/lpadmin.err" ||
+      fail "lpadmin -m everywhere for $printer: $(cat "$work/lpadmin.err")"
+    ppd=$work/cups/etc/ppd/$queue.ppd
+    # cupsd writes the PPD after lpadmin returns.
+    for _ in $(seq 100); do grep -q '^\*ColorDevice' "$ppd" 2>/dev/null && break; sleep 0.1; done
+    grep -Eq "^\*ColorDevice:[[:space:]]*\"?$colordev" "$ppd" || fail "$queue's PPD says $(grep '^\*ColorDevice' "$ppd"), not $colordev"
+    req=$(lp -h "$cupsd_host" -d "$queue" -t "$queue" "$work/in/magenta.jpg") || fail "lp to $queue"
+    cjob=${req#request id is $queue-}; cjob=${cjob%% *}
+    st=$(private_cupsd_job_end "$queue" "$cjob" 120)
+    [ "$st" = completed ] || fail "the CUPS job on $queue is $st: $(grep -E '^E ' "$work/cups/log/error_log" | tail -3)"
+    for _ in $(seq 100); do [ -s "$work/out/$queue.prn" ] && break; sleep 0.1; done
+    wait_idle "$printer" 60 "the job from CUPS"
+    # shellcheck disable=SC2086
+    expect_planes "$work/out/$queue.prn" $planes
+    echo "$queue: *ColorDevice: $colordev, planes $(inked "$work/out/$queue.prn")"
+  done
+  stop_private_cupsd
+else
+  echo "note: no CUPS scheduler installed: the driverless queue is not tried"
+fi
+
 echo "== killed mid-job: restarts with its printers, no job left processing, the queue goes on"
 id=$(job killed qx0 "$work/in/pages.pdf" application/pdf 5 color m0)
 queued=$(job queued qx0 "$work/in/cyan.png" image/png 4 color m0)
 for _ in $(seq 300); do [ -s "$work/out/killed.prn" ] && break; sleep 0.05; done
 kill -KILL "$pid"; wait "$pid" 2>/dev/null; pid=""
+# Started again without listen-hostname: loopback only, as by default.
+listen_opt=()
 start_server
+only_loopback
 "$app" printers | sort | tr '\n' ' ' | grep -q '^load qx0 qx2 $' || fail "after a restart printers lists $("$app" printers)"
 st=$(state_of qx0 "$id")
 [ "${st%%|*}" = aborted ] || fail "the job killed mid-print is ${st%%|*} after a restart, not aborted"

@@ -34,6 +34,7 @@ struct App {
     std::string logFile;
     std::string footer;
     std::string pdftoppm = "pdftoppm";
+    std::vector<std::string> hostNames; // what a request's Host may name (access.h)
     std::array<HeadDriver, kHeads> heads;
     std::array<pappl_pr_driver_t, kHeads> driverList{};
     pappl_system_t *system = nullptr;

@@ -6,6 +6,7 @@
 // file, spool, log, the local socket the sub-commands use, and temporary
 // files. Otherwise the state lives in $XDG_CONFIG_HOME (or ~/.config)
 // /qx316-printer-app, and PAPPL picks the socket.
+#include "access.h"
 #include "app.h"
 
 #include "qxdro316.h"
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <fstream>
 #include <set>
+#include <vector>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -137,8 +139,31 @@ pappl_loglevel_t logLevel(const char *v) {
     return PAPPL_LOGLEVEL_INFO;
 }
 
+// Settings and printers change only on requests whose Host and Origin name
+// this server (see access.h), and, without an authentication service, only
+// from this machine (loopback or the local socket, which PAPPL lets through
+// before asking).
+http_status_t authorize(pappl_client_t *client, const char *, gid_t, void *data) {
+    const App &app = *static_cast<const App *>(data);
+    http_t *http = papplClientGetHTTP(client);
+    std::vector<std::string> names = app.hostNames;
+    char own[256];
+    if (papplSystemGetHostName(papplClientGetSystem(client), own, sizeof own))
+        names.push_back(own);
+    const char *host = httpGetField(http, HTTP_FIELD_HOST);
+    const char *origin = httpGetField(http, HTTP_FIELD_ORIGIN);
+    if (!hostAllowed(host ? host : "", names) || !originAllowed(origin ? origin : "", names)) {
+        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused: Host \"%s\", Origin \"%s\" do not name this server",
+                       host ? host : "", origin ? origin : "");
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    return httpAddrLocalhost(httpGetAddress(http)) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
+}
+
 // The system for "server": PAPPL's standard server options (server-port,
-// listen-hostname, server-hostname, log-file, log-level, spool-directory).
+// listen-hostname, server-hostname, log-file, log-level, spool-directory,
+// auth-service). Without listen-hostname it listens on loopback only; TLS
+// is on when it listens beyond loopback.
 pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *data) {
     App &app = *static_cast<App *>(data);
     if (const char *v = cupsGetOption("spool-directory", num_options, options))
@@ -157,23 +182,36 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
         }
         port = int(p);
     }
-    const pappl_soptions_t soptions = pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                                                       PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_NO_TLS);
+    const char *listenOption = cupsGetOption("listen-hostname", num_options, options);
+    const std::string listen = listenOption && *listenOption ? listenOption : "localhost";
+    const bool beyondLoopback = !isLoopbackName(listen);
+    const char *authService = cupsGetOption("auth-service", num_options, options);
+    pappl_soptions_t soptions =
+        pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG);
+    if (!beyondLoopback)
+        soptions = pappl_soptions_t(soptions | PAPPL_SOPTIONS_NO_TLS);
     pappl_system_t *system =
         papplSystemCreate(soptions, "QX model 316 printer application", port, "_print,_universal",
                           app.spoolDir.c_str(), app.logFile.c_str(),
-                          logLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+                          logLevel(cupsGetOption("log-level", num_options, options)),
+                          authService && *authService ? authService : nullptr, false);
     if (!system)
         return nullptr;
     app.system = system;
-    const char *listen = cupsGetOption("listen-hostname", num_options, options);
-    if (!papplSystemAddListeners(system, listen)) {
-        std::fprintf(stderr, "%s: cannot listen on %s port %d\n", kBaseName, listen ? listen : "all addresses", port);
+    if (!papplSystemAddListeners(system, listen.c_str())) {
+        std::fprintf(stderr, "%s: cannot listen on %s port %d\n", kBaseName, listen.c_str(), port);
         papplSystemDelete(system);
         return nullptr;
     }
-    if (const char *v = cupsGetOption("server-hostname", num_options, options))
+    app.hostNames = {"localhost", "127.0.0.1", "::1", listen};
+    if (const char *v = cupsGetOption("server-hostname", num_options, options)) {
         papplSystemSetHostName(system, v);
+        app.hostNames.push_back(v);
+    }
+    // PAPPL asks an authentication service when one is named; otherwise
+    // this server's own rules apply.
+    if (!authService || !*authService)
+        papplSystemSetAuthCallback(system, "Basic", authorize, &app);
     papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, printerCreated, driverCallback, &app);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdfFilter, &app);
     papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", pwgFilter, &app);
@@ -191,6 +229,10 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     papplSystemSetEventCallback(system, jobEvent, nullptr);
     repairState(system, app.stateFile);
     papplSystemLoadState(system, app.stateFile.c_str());
+    // PAPPL 1.3's web password accepts any password: a hash left in the
+    // state by another setup is dropped, and the page that sets one is not
+    // offered (no PAPPL_SOPTIONS_WEB_SECURITY).
+    papplSystemSetPassword(system, "");
     papplSystemAddTimerCallback(system, time(nullptr), 0, startLoadedJobs, nullptr);
     papplSystemSetSaveCallback(system, saveState, &app);
     return system;
