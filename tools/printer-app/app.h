@@ -34,6 +34,7 @@ struct App {
     std::string logFile;
     std::string footer;
     std::string pdftoppm = "pdftoppm";
+    std::vector<std::string> hostNames; // what a request's Host may name (access.h)
     std::array<HeadDriver, kHeads> heads;
     std::array<pappl_pr_driver_t, kHeads> driverList{};
     pappl_system_t *system = nullptr;
@@ -44,10 +45,29 @@ void initDrivers(App &app);
 // PAPPL's driver callback (data = App).
 bool driverCallback(pappl_system_t *system, const char *driver_name, const char *device_uri, const char *device_id,
                     pappl_pr_driver_data_t *data, ipp_t **attrs, void *cbdata);
+// PAPPL's call after a printer is made or loaded: its supplies.
+void printerCreated(pappl_printer_t *printer, void *data);
 // The PDF MIME filter (data = App).
 bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 // PWG raster files (the test page).
 bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+// PNG files, read with libpng.
+bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// Claims the job for this thread at the start of a filter or of the raster
+// callbacks (see job_guard.h). True: this thread prints the job and calls
+// releaseJob() with its result when it is done. False: the job was printed
+// by another thread, and result is what that thread finished it with. A
+// thread that PAPPL started for a job another thread is printing never
+// returns: it waits for the process to end, so that PAPPL does not finish
+// the job a second time (which would end the device and the printer's
+// current job under the owner's feet).
+bool claimJob(pappl_job_t *job, bool &result);
+void releaseJob(pappl_job_t *job, bool ok);
+
+// The system's event callback: tells job_threads.cpp which thread
+// arguments are jobs.
+void jobEvent(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job, pappl_event_t event, void *data);
 
 // The raster callbacks, also driven by the PDF filter.
 bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);

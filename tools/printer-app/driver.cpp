@@ -1,6 +1,7 @@
 // The drivers (one per print head), the test page and the
 // raster callbacks, which map one to one onto the kit's push API.
 #include "app.h"
+#include "job_guard.h"
 
 #include "job.h"
 #include "qx316_stream.h"
@@ -82,10 +83,21 @@ const char *testpageCallback(pappl_printer_t *printer, char *buffer, size_t bufs
 
 constexpr size_t kMaxStreamFile = size_t(512) << 20;
 
+bool printStreamFileClaimed(pappl_job_t *job, pappl_device_t *device);
+
 // A job in the printer's own format: passed to the device only when the
 // printer-side decoder reads all of it, so a broken stream never reaches
 // the printer.
 bool printStreamFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
+    bool result = false;
+    if (!claimJob(job, result))
+        return result;
+    const bool ok = printStreamFileClaimed(job, device);
+    releaseJob(job, ok);
+    return ok;
+}
+
+bool printStreamFileClaimed(pappl_job_t *job, pappl_device_t *device) {
     const char *name = papplJobGetFilename(job);
     std::vector<uint8_t> bytes;
     FILE *f = name ? std::fopen(name, "rb") : nullptr;
@@ -109,7 +121,12 @@ bool printStreamFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *dev
         papplJobSetMessage(job, tooBig ? "the stream is larger than 512 MiB" : "cannot read the job's file");
         return false;
     }
-    const DecodeResult r = decodeStream(bytes.data(), bytes.size());
+    // Checked line by line without keeping the decoded lines: the check
+    // costs no more memory than the stream itself.
+    StreamLimits limits;
+    limits.keepRows = false;
+    limits.maxCommands = 0;
+    const DecodeResult r = decodeStream(bytes.data(), bytes.size(), limits);
     if (!r.ok) {
         // PAPPL's log formatter takes no size_t conversions: the words are
         // made here.
@@ -134,7 +151,42 @@ bool printStreamFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *dev
     return true;
 }
 
+// Jobs being printed, by job id; never destroyed, as threads parked by
+// claimJob() may outlive static destruction at exit.
+JobGuard &guard() {
+    static JobGuard *g = new JobGuard;
+    return *g;
+}
+
 } // namespace
+
+namespace {
+
+// PAPPL numbers jobs per printer.
+int64_t jobKey(pappl_job_t *job) {
+    return int64_t(papplPrinterGetID(papplJobGetPrinter(job))) << 32 | uint32_t(papplJobGetID(job));
+}
+
+} // namespace
+
+bool claimJob(pappl_job_t *job, bool &result) {
+    const int64_t id = jobKey(job);
+    switch (guard().enter(id)) {
+    case JobGuard::Claim::Owner:
+        return true;
+    case JobGuard::Claim::Finished:
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Started again after it ended; left as it ended");
+        result = guard().finishedResult(id);
+        return false;
+    case JobGuard::Claim::Duplicate:
+        break;
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Started a second time while it prints; the second start waits");
+    for (;;)
+        ::pause();
+}
+
+void releaseJob(pappl_job_t *job, bool ok) { guard().leave(jobKey(job), ok); }
 
 void initDrivers(App &app) {
     for (int h = 0; h < kHeads; ++h) {
@@ -148,11 +200,13 @@ void initDrivers(App &app) {
         for (const NamedSize &s : kSizes)
             if (hmmToDots(s.widthHmm) <= d.caps.maxWidth)
                 d.mediaSizes.push_back(s.pwg);
+        // Self-describing size names as PWG 5101.1 writes them (no
+        // trailing zeros: "custom_max_232.66x1000mm").
         char custom[64];
-        std::snprintf(custom, sizeof custom, "custom_min_%.2fx%.2fmm", kCustomMinHmm / 100.0, kCustomMinHmm / 100.0);
-        d.mediaSizes.push_back(custom);
-        std::snprintf(custom, sizeof custom, "custom_max_%.2fx%.2fmm", maxHmm / 100.0, kCustomMaxLengthHmm / 100.0);
-        d.mediaSizes.push_back(custom);
+        if (pwgFormatSizeName(custom, sizeof custom, "custom", "min", kCustomMinHmm, kCustomMinHmm, "mm"))
+            d.mediaSizes.push_back(custom);
+        if (pwgFormatSizeName(custom, sizeof custom, "custom", "max", maxHmm, kCustomMaxLengthHmm, "mm"))
+            d.mediaSizes.push_back(custom);
         for (const Choice *m : d.caps.media)
             d.mediaTypes.push_back(m->keyword);
         app.driverList[size_t(h)] = {d.name.c_str(), d.description.c_str(), d.deviceId.c_str(), &d};
@@ -176,18 +230,23 @@ bool driverCallback(pappl_system_t *, const char *driver_name, const char *, con
     data->rendpage_cb = rasterEndPage;
     data->rendjob_cb = rasterEndJob;
     data->testpage_cb = testpageCallback;
-    // No light, sound or display: identify has nothing honest to do, and
-    // ink levels are not known, so no supplies are reported.
+    // No light, sound or display: identify has nothing honest to do. The
+    // inks are reported as supplies whose level is not known (see
+    // printerCreated()).
     data->identify_cb = nullptr;
     data->identify_default = PAPPL_IDENTIFY_ACTIONS_NONE;
     data->identify_supported = PAPPL_IDENTIFY_ACTIONS_NONE;
-    data->has_supplies = false;
+    data->has_supplies = true;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
 
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", d->description.c_str());
     // PAPPL refuses a driver without a positive pages-per-minute value; the
     // speed of the model 316 is not measured here, so the lowest value is
     // given rather than a claim.
     data->ppm = 1;
+    // PAPPL derives color-supported from this, and CUPS's driverless
+    // queues from that: without it every job through CUPS is gray.
+    data->ppm_color = d->caps.color ? 1 : 0;
     data->kind = PAPPL_KIND_DOCUMENT;
     // The printer's own stream, sent as it is after the strict decoder has
     // read it. PAPPL 1.3 also compares every job's format with this one and
@@ -244,6 +303,12 @@ bool driverCallback(pappl_system_t *, const char *driver_name, const char *, con
         data->vendor[i] = vendorNames[i].c_str();
 
     ipp_t *a = ippNew();
+    // The kit maps colours one way for every picture.
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+    ippAddBoolean(a, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    // One-sided only: no back side to turn.
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
     std::vector<const char *> composite;
     for (const Choice &c : optionInfo(OptionId::Composite).choices)
         if (d->caps.composite[c.code ? 1 : 0])
@@ -265,6 +330,36 @@ bool driverCallback(pappl_system_t *, const char *driver_name, const char *, con
                   optionInfo(OptionId::FormLength).defaultCode);
     *attrs = a;
     return true;
+}
+
+void printerCreated(pappl_printer_t *printer, void *) {
+    HeadDriver *d = headOf(printer);
+    if (!d)
+        return;
+    // The host never learns how much ink is left: the level is unknown
+    // (-2, as PWG 5100.13 writes it).
+    struct Ink {
+        pappl_supply_color_t color;
+        const char *name;
+    };
+    static const Ink kInks[] = {{PAPPL_SUPPLY_COLOR_CYAN, "Cyan ink"},
+                                {PAPPL_SUPPLY_COLOR_MAGENTA, "Magenta ink"},
+                                {PAPPL_SUPPLY_COLOR_YELLOW, "Yellow ink"},
+                                {PAPPL_SUPPLY_COLOR_BLACK, "Black ink"}};
+    pappl_supply_t supplies[4];
+    int n = 0;
+    for (const Ink &ink : kInks) {
+        if (!d->caps.color && ink.color != PAPPL_SUPPLY_COLOR_BLACK)
+            continue;
+        pappl_supply_t &s = supplies[n++];
+        std::memset(&s, 0, sizeof s);
+        s.color = ink.color;
+        std::snprintf(s.description, sizeof s.description, "%s", ink.name);
+        s.is_consumed = true;
+        s.level = -2;
+        s.type = PAPPL_SUPPLY_TYPE_INK;
+    }
+    papplPrinterSetSupplies(printer, n, supplies);
 }
 
 bool jobRequest(pappl_printer_t *printer, const pappl_pr_options_t *options, Request &r, std::string &err) {
@@ -302,7 +397,39 @@ bool jobRequest(pappl_printer_t *printer, const pappl_pr_options_t *options, Req
     return true;
 }
 
+namespace {
+
+bool startJobClaimed(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+
+} // namespace
+
+// The job is claimed from here to rasterEndJob(), which PAPPL calls only
+// after a start that succeeded: a failed start releases its claim itself.
 bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    bool result = false;
+    if (!claimJob(job, result))
+        return false;
+    if (stateOf(job)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job was started twice");
+        releaseJob(job, false);
+        return false;
+    }
+    const bool ok = startJobClaimed(job, options, device);
+    if (!ok) {
+        delete stateOf(job);
+        papplJobSetData(job, nullptr);
+        releaseJob(job, false);
+    }
+    return ok;
+}
+
+namespace {
+
+bool startJobClaimed(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+    if (!options || !device) {
+        papplJobSetMessage(job, "the job has no print options or no device");
+        return false;
+    }
     Request r;
     std::string err;
     if (!jobRequest(papplJobGetPrinter(job), options, r, err)) {
@@ -331,6 +458,10 @@ bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
                 s->resolved.options.colorMode, describeMode(s->job->mode()).c_str());
     return true;
 }
+
+bool endJobClaimed(pappl_job_t *job);
+
+} // namespace
 
 bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned page) {
     JobState *st = stateOf(job);
@@ -395,6 +526,19 @@ bool rasterEndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, uns
 }
 
 bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+    bool result = false;
+    if (!claimJob(job, result))
+        return false;
+    const bool ok = endJobClaimed(job);
+    // Once for this call, once for the start's claim.
+    releaseJob(job, ok);
+    releaseJob(job, ok);
+    return ok;
+}
+
+namespace {
+
+bool endJobClaimed(pappl_job_t *job) {
     std::unique_ptr<JobState> st(stateOf(job));
     papplJobSetData(job, nullptr);
     if (!st)
@@ -419,8 +563,6 @@ bool rasterEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
                 static_cast<unsigned long long>(s.outputBytes));
     return true;
 }
-
-namespace {
 
 // The built-in test page as a PWG raster at 600 dpi, written to a new file
 // in the spool directory; PAPPL prints it as a job and removes it with the job.

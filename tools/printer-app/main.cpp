@@ -6,6 +6,7 @@
 // file, spool, log, the local socket the sub-commands use, and temporary
 // files. Otherwise the state lives in $XDG_CONFIG_HOME (or ~/.config)
 // /qx316-printer-app, and PAPPL picks the socket.
+#include "access.h"
 #include "app.h"
 
 #include "qxdro316.h"
@@ -14,8 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+#include <set>
+#include <vector>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qx316::app {
 
@@ -39,8 +46,83 @@ std::string defaultStateDir() {
     return std::string("/var/lib/") + kBaseName;
 }
 
+// The state is written whole or not at all: to a temporary file beside it,
+// flushed to the disk, then renamed over the old one, so that a server
+// killed while it saves starts again with the previous state.
 bool saveState(pappl_system_t *system, void *data) {
-    return papplSystemSaveState(system, static_cast<App *>(data)->stateFile.c_str());
+    const std::string &file = static_cast<App *>(data)->stateFile;
+    const std::string tmp = file + ".new";
+    bool ok = papplSystemSaveState(system, tmp.c_str());
+    if (ok) {
+        const int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
+        ok = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (ok && std::rename(tmp.c_str(), file.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot save the state to %s: %s", file.c_str(), std::strerror(errno));
+        ::unlink(tmp.c_str());
+    }
+    return ok;
+}
+
+// Repairs a state file left by a server that was killed: a job it was
+// printing (state 5, processing) would be loaded as processing and never
+// run again, so it is loaded aborted; a job listed twice in one printer is
+// loaded once. The file is rewritten only when something changed.
+void repairState(pappl_system_t *system, const std::string &file) {
+    std::ifstream in(file);
+    if (!in)
+        return;
+    std::string text, line;
+    std::set<std::string> ids;
+    int aborted = 0, dropped = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("<Printer", 0) == 0)
+            ids.clear();
+        if (line.rfind("Job ", 0) == 0) {
+            const size_t at = line.find(" id=\"");
+            const std::string id = at == std::string::npos ? "" : line.substr(at + 5, line.find('"', at + 5) - at - 5);
+            if (!id.empty() && !ids.insert(id).second) {
+                ++dropped;
+                continue;
+            }
+            const size_t st = line.find(" state=\"5\"");
+            if (st != std::string::npos) {
+                line.replace(st, 10, " state=\"8\"");
+                ++aborted;
+            }
+        }
+        text += line + "\n";
+    }
+    if (!aborted && !dropped)
+        return;
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "The server was stopped while it printed: %d job(s) that were printing load as aborted, %d listed twice "
+             "load once",
+             aborted, dropped);
+    const std::string tmp = file + ".new";
+    std::ofstream out(tmp, std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out || std::rename(tmp.c_str(), file.c_str()) != 0)
+        ::unlink(tmp.c_str());
+}
+
+// Jobs loaded pending wait for PAPPL to look at the printer's queue, which
+// it does only when a job arrives or ends: once the server runs, every
+// printer that is not stopped looks at its queue.
+bool startLoadedJobs(pappl_system_t *system, void *) {
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t *printer, void *) {
+            if (papplPrinterGetState(printer) != IPP_PSTATE_STOPPED && papplPrinterGetNumberOfActiveJobs(printer) > 0)
+                papplPrinterResume(printer);
+        },
+        nullptr);
+    return false;
 }
 
 pappl_loglevel_t logLevel(const char *v) {
@@ -57,8 +139,31 @@ pappl_loglevel_t logLevel(const char *v) {
     return PAPPL_LOGLEVEL_INFO;
 }
 
+// Settings and printers change only on requests whose Host and Origin name
+// this server (see access.h), and, without an authentication service, only
+// from this machine (loopback or the local socket, which PAPPL lets through
+// before asking).
+http_status_t authorize(pappl_client_t *client, const char *, gid_t, void *data) {
+    const App &app = *static_cast<const App *>(data);
+    http_t *http = papplClientGetHTTP(client);
+    std::vector<std::string> names = app.hostNames;
+    char own[256];
+    if (papplSystemGetHostName(papplClientGetSystem(client), own, sizeof own))
+        names.push_back(own);
+    const char *host = httpGetField(http, HTTP_FIELD_HOST);
+    const char *origin = httpGetField(http, HTTP_FIELD_ORIGIN);
+    if (!hostAllowed(host ? host : "", names) || !originAllowed(origin ? origin : "", names)) {
+        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused: Host \"%s\", Origin \"%s\" do not name this server",
+                       host ? host : "", origin ? origin : "");
+        return HTTP_STATUS_FORBIDDEN;
+    }
+    return httpAddrLocalhost(httpGetAddress(http)) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_FORBIDDEN;
+}
+
 // The system for "server": PAPPL's standard server options (server-port,
-// listen-hostname, server-hostname, log-file, log-level, spool-directory).
+// listen-hostname, server-hostname, log-file, log-level, spool-directory,
+// auth-service). Without listen-hostname it listens on loopback only; TLS
+// is on when it listens beyond loopback.
 pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *data) {
     App &app = *static_cast<App *>(data);
     if (const char *v = cupsGetOption("spool-directory", num_options, options))
@@ -77,26 +182,42 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
         }
         port = int(p);
     }
-    const pappl_soptions_t soptions = pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
-                                                       PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_NO_TLS);
+    const char *listenOption = cupsGetOption("listen-hostname", num_options, options);
+    const std::string listen = listenOption && *listenOption ? listenOption : "localhost";
+    const bool beyondLoopback = !isLoopbackName(listen);
+    const char *authService = cupsGetOption("auth-service", num_options, options);
+    pappl_soptions_t soptions =
+        pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG);
+    if (!beyondLoopback)
+        soptions = pappl_soptions_t(soptions | PAPPL_SOPTIONS_NO_TLS);
     pappl_system_t *system =
         papplSystemCreate(soptions, "QX model 316 printer application", port, "_print,_universal",
                           app.spoolDir.c_str(), app.logFile.c_str(),
-                          logLevel(cupsGetOption("log-level", num_options, options)), nullptr, false);
+                          logLevel(cupsGetOption("log-level", num_options, options)),
+                          authService && *authService ? authService : nullptr, false);
     if (!system)
         return nullptr;
     app.system = system;
-    const char *listen = cupsGetOption("listen-hostname", num_options, options);
-    if (!papplSystemAddListeners(system, listen)) {
-        std::fprintf(stderr, "%s: cannot listen on %s port %d\n", kBaseName, listen ? listen : "all addresses", port);
+    if (!papplSystemAddListeners(system, listen.c_str())) {
+        std::fprintf(stderr, "%s: cannot listen on %s port %d\n", kBaseName, listen.c_str(), port);
         papplSystemDelete(system);
         return nullptr;
     }
-    if (const char *v = cupsGetOption("server-hostname", num_options, options))
+    app.hostNames = {"localhost", "127.0.0.1", "::1", listen};
+    if (const char *v = cupsGetOption("server-hostname", num_options, options)) {
         papplSystemSetHostName(system, v);
-    papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, nullptr, driverCallback, &app);
+        app.hostNames.push_back(v);
+    }
+    // PAPPL asks an authentication service when one is named; otherwise
+    // this server's own rules apply.
+    if (!authService || !*authService)
+        papplSystemSetAuthCallback(system, "Basic", authorize, &app);
+    papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, printerCreated, driverCallback, &app);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdfFilter, &app);
     papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", pwgFilter, &app);
+    // PAPPL looks for a filter to the printer's own format first, so this
+    // one is used instead of PAPPL's PNG filter.
+    papplSystemAddMIMEFilter(system, "image/png", kStreamFormat, pngFilter, &app);
     // PAPPL's web pages need a footer.
     papplSystemSetFooterHTML(system, app.footer.c_str());
     pappl_version_t versions[1];
@@ -105,7 +226,14 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", kVersion);
     versions[0].version[0] = 1;
     papplSystemSetVersions(system, 1, versions);
+    papplSystemSetEventCallback(system, jobEvent, nullptr);
+    repairState(system, app.stateFile);
     papplSystemLoadState(system, app.stateFile.c_str());
+    // PAPPL 1.3's web password accepts any password: a hash left in the
+    // state by another setup is dropped, and the page that sets one is not
+    // offered (no PAPPL_SOPTIONS_WEB_SECURITY).
+    papplSystemSetPassword(system, "");
+    papplSystemAddTimerCallback(system, time(nullptr), 0, startLoadedJobs, nullptr);
     papplSystemSetSaveCallback(system, saveState, &app);
     return system;
 }

@@ -56,10 +56,20 @@ public:
             const struct rlimit nofile = {64, 64};
             setrlimit(RLIMIT_AS, &mem);
             setrlimit(RLIMIT_CPU, &cpu);
-            setrlimit(RLIMIT_NOFILE, &nofile);
             const int null = ::open("/dev/null", O_RDONLY);
             if (null < 0 || dup2(null, 0) < 0 || dup2(out[1], 1) < 0 || dup2(errp[1], 2) < 0)
                 _exit(126);
+            // Nothing of the server's but the two pipes: not the printer's
+            // device, not its sockets; and the signals a program expects
+            // (the server ignores SIGPIPE, which would keep an orphaned
+            // renderer writing into a closed pipe).
+            ::close_range(3, ~0U, 0);
+            setrlimit(RLIMIT_NOFILE, &nofile);
+            for (int sig = 1; sig < NSIG; ++sig)
+                ::signal(sig, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
             execvp(argv[0], argv.data());
             _exit(127);
         }
@@ -110,7 +120,13 @@ public:
         drainMessages();
         closeErr();
         std::string why;
-        if (WIFSIGNALED(status))
+        // pdftoppm renders a page too large for its memory as a blank
+        // 1 x 1 picture and still exits 0.
+        if (messages_.find("Bogus memory allocation size") != std::string::npos)
+            why = "pdftoppm could not render a page this large at 600 dpi";
+        if (!why.empty())
+            ;
+        else if (WIFSIGNALED(status))
             why = "pdftoppm stopped by signal " + std::to_string(WTERMSIG(status));
         else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
             why = "pdftoppm failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
@@ -221,8 +237,31 @@ bool printPages(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *d
 
 } // namespace
 
+namespace {
+
+bool printPdf(pappl_job_t *job, pappl_device_t *device, App &app);
+
+} // namespace
+
 bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data) {
-    App &app = *static_cast<App *>(data);
+    bool result = false;
+    if (!claimJob(job, result))
+        return result;
+    const bool ok = printPdf(job, device, *static_cast<App *>(data));
+    releaseJob(job, ok);
+    return ok;
+}
+
+namespace {
+
+bool printPdf(pappl_job_t *job, pappl_device_t *device, App &app) {
+    // A job cancelled while it was pending has lost its file.
+    const char *file = papplJobGetFilename(job);
+    if (!file) {
+        papplJobSetMessage(job, "the job's document is gone");
+        return false;
+    }
+    const std::string fileName = file;
     pappl_pr_options_t *options = papplJobCreatePrintOptions(job, INT_MAX, true);
     if (!options)
         return false;
@@ -241,7 +280,7 @@ bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data) {
         args.push_back(std::to_string(options->last_page));
     }
     args.push_back("--");
-    args.push_back(papplJobGetFilename(job));
+    args.push_back(fileName);
     unsigned pageNo = 0;
     std::string err;
     for (int copy = 0; ok && copy < std::max(1, options->copies) && !papplJobIsCanceled(job); ++copy) {
@@ -277,6 +316,8 @@ bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data) {
     return ok && ended;
 }
 
+} // namespace
+
 } // namespace qx316::app
 
 namespace qx316::app {
@@ -284,7 +325,24 @@ namespace qx316::app {
 // PWG raster files (the test page; PAPPL 1.3 streams PWG raster sent over
 // IPP itself, but does not print a raster file): each page's lines, 8-bit
 // sRGB or gray, to the raster callbacks.
+namespace {
+
+bool printPwg(pappl_job_t *job, pappl_device_t *device);
+
+} // namespace
+
 bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+    bool result = false;
+    if (!claimJob(job, result))
+        return result;
+    const bool ok = printPwg(job, device);
+    releaseJob(job, ok);
+    return ok;
+}
+
+namespace {
+
+bool printPwg(pappl_job_t *job, pappl_device_t *device) {
     const char *name = papplJobGetFilename(job);
     const int fd = name ? ::open(name, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) {
@@ -331,5 +389,7 @@ bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *) {
     ::close(fd);
     return ok && ended;
 }
+
+} // namespace
 
 } // namespace qx316::app

@@ -252,12 +252,14 @@ struct Walker {
                 if (row.empty())
                     continue;
                 bytes += int64_t(row.size());
+                ++inked;
+                if (!lim.keepRows)
+                    continue;
                 decodedBytes += int64_t(row.size());
                 if (decodedBytes > lim.maxDecodedBytes)
                     return fail(itemStart, "expected at most " + std::to_string(lim.maxDecodedBytes) +
                                                " decoded bytes in the stream");
                 plane.rows[band * h + line] = std::move(row);
-                ++inked;
             }
             if (pos != end)
                 return fail(pos, "expected end of raster-line command after " + std::to_string(h) +

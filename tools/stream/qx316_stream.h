@@ -24,6 +24,7 @@ struct StreamLimits {
     int64_t maxLines = 1 << 21;               // printer lines per page
     int maxPages = 10000;
     int64_t maxDecodedBytes = int64_t(1) << 30; // decoded line bytes kept, whole stream
+    bool keepRows = true;                      // false: lines are checked, not kept (planes' rows stay empty)
     size_t maxCommands = size_t(1) << 20;      // commands listed in the result; later ones are only counted
 };
 
