@@ -3,6 +3,7 @@
 #include "app.h"
 #include "job_guard.h"
 
+#include "device.h"
 #include "job.h"
 #include "qx316_stream.h"
 #include "testpage.h"
@@ -19,7 +20,6 @@ namespace qx316::app {
 
 namespace {
 
-constexpr int kMarginHmm = 318; // 0.125 in on every side, as the PPDs say
 
 struct NamedSize {
     const char *pwg;
