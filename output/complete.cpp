@@ -13,10 +13,11 @@ void commitLines(OutputContext *ctx) {
 
 // The band being filled is done once it lies before `end` (each chain holds
 // that one band): every plane's band starts over and its position moves on.
+// Completion works on unlocked chains.
 void finishSentBand(OutputContext *ctx, int32_t end) {
     if (ctx->planes[ctx->basePlane].last.bandIndex >= end) return;
     for (int k = 0; k < ctx->outPlaneCount; ++k) {
-        qxout::bandOf(ctx, k).startOver();
+        qxout::UnlockedBand(&ctx->planes[k].bcb).startOver();
         ++ctx->planes[k].last.bandIndex;
     }
 }
@@ -24,7 +25,8 @@ void finishSentBand(OutputContext *ctx, int32_t end) {
 // The temporary bands hold the new band's first lines, header included.
 void moveParkedLines(OutputContext *ctx) {
     finishSentBand(ctx, ctx->planes[ctx->basePlane].cur.bandIndex);
-    for (int k = 0; k < ctx->outPlaneCount; ++k) qxout::bandOf(ctx, k).takeOver(qxout::parkedBandOf(ctx, k));
+    for (int k = 0; k < ctx->outPlaneCount; ++k)
+        qxout::UnlockedBand(&ctx->planes[k].bcb).takeOver(qxout::UnlockedBand(&ctx->tempBcb[k]));
     commitLines(ctx);
 }
 

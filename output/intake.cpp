@@ -310,6 +310,32 @@ void finishDirectLine(OutputContext *ctx, bool newBand, QXVSHandle *listOut) {
 // bytes for it and the lines skipped since the last one, in every band it
 // feeds. Same conditions and result as the direct path; false (nothing
 // changed) when they do not hold.
+// The blank line's bands and their end-of-line bytes: into the bands being
+// filled, or (kNewBand) into the parked bands once the band left is drained.
+template <bool kNewBand>
+[[gnu::always_inline]] inline bool writeBlankInto(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s,
+                                                  QXVSHandle *listOut) {
+    const int in = ctx->inPlaneCount;
+    int32_t bytes[QXDRO_MAX_PLANES];
+    const int32_t later = ctx->bandHeight - 1 - s.lineInBand;
+    for (int p = 0; p < in; ++p) {
+        const int32_t first = kNewBand ? 0 : ctx->planes[p].last.lineInBand + 1;
+        bytes[p] = (s.lineInBand > first ? s.lineInBand - first : 0) + 1;
+        const int targets[2] = {p, s.pair[p]};
+        for (const int k : targets) {
+            if (k >= 0 && !qxout::UnlockedBand(directBlock(ctx, k, kNewBand)).fits(bytes[p], later)) return false;
+        }
+    }
+    if (kNewBand) leaveBlankBand(ctx, s);
+    applyScan(ctx, line, s);
+    for (int p = 0; p < in; ++p) {
+        qxout::UnlockedBand(directBlock(ctx, p, kNewBand)).appendEmptyLines(bytes[p]);
+        if (s.pair[p] >= 0) qxout::UnlockedBand(directBlock(ctx, s.pair[p], kNewBand)).appendEmptyLines(bytes[p]);
+    }
+    finishDirectLine(ctx, kNewBand, listOut);
+    return true;
+}
+
 [[gnu::always_inline]] inline bool writeBlankLine(OutputContext *ctx, const RasterLineRecord *line, const LineScan &s,
                                                   QXVSHandle *listOut) {
     const int in = ctx->inPlaneCount;
@@ -318,24 +344,7 @@ void finishDirectLine(OutputContext *ctx, bool newBand, QXVSHandle *listOut) {
     }
     bool newBand = false;
     if (!directBand(ctx, s, &newBand)) return false;
-    int32_t bytes[QXDRO_MAX_PLANES];
-    const int32_t later = ctx->bandHeight - 1 - s.lineInBand;
-    for (int p = 0; p < in; ++p) {
-        const int32_t first = newBand ? 0 : ctx->planes[p].last.lineInBand + 1;
-        bytes[p] = (s.lineInBand > first ? s.lineInBand - first : 0) + 1;
-        const int targets[2] = {p, s.pair[p]};
-        for (const int k : targets) {
-            if (k >= 0 && !qxout::UnlockedBand(directBlock(ctx, k, newBand)).fits(bytes[p], later)) return false;
-        }
-    }
-    if (newBand) leaveBlankBand(ctx, s);
-    applyScan(ctx, line, s);
-    for (int p = 0; p < in; ++p) {
-        qxout::UnlockedBand(directBlock(ctx, p, newBand)).appendEmptyLines(bytes[p]);
-        if (s.pair[p] >= 0) qxout::UnlockedBand(directBlock(ctx, s.pair[p], newBand)).appendEmptyLines(bytes[p]);
-    }
-    finishDirectLine(ctx, newBand, listOut);
-    return true;
+    return newBand ? writeBlankInto<true>(ctx, line, s, listOut) : writeBlankInto<false>(ctx, line, s, listOut);
 }
 
 void writeDirectLine(OutputContext *ctx, const DirectLine &direct, const RasterLineRecord *line, const LineScan &s,
