@@ -44,7 +44,6 @@ public:
     explicit BasicBand(BCB *block) : b_(block), start_(L == Lock::kUnlocked ? nullptr : block->start[0]) {}
 
     bool exists() const { return start_ != nullptr || b_->handle[0] != nullptr; }
-    BCB *block() const { return b_; }
     QXVSHandle handle() const { return b_->handle[0]; }
     // The locked address, or the handle's block while unlocked.
     uint8_t *command() const {
@@ -123,7 +122,7 @@ using Band = BasicBand<>;
 // A band between calls, or in a call that never locks its chain.
 using UnlockedBand = BasicBand<Lock::kUnlocked>;
 
+// Plane p's band being filled.
 inline Band bandOf(OutputContext *ctx, int plane) { return Band(&ctx->planes[plane].bcb); }
-inline Band parkedBandOf(OutputContext *ctx, int plane) { return Band(&ctx->tempBcb[plane]); }
 
 }  // namespace qxout

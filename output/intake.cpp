@@ -189,7 +189,6 @@ void place(RasterInfo *r, const LineScan &s, int32_t lineNumber) {
 
 // ---- A line written straight into its bands ----
 //
-// Between calls every chain is unlocked, and these paths never lock one.
 // The common line: it falls into the band being filled, or opens the next
 // band when the band it leaves holds no ink in any plane. Then the line is
 // written where the general path writes it, with the general path's own
@@ -198,7 +197,8 @@ void place(RasterInfo *r, const LineScan &s, int32_t lineNumber) {
 // the job header is out, no plane needs a work block for dot patterns,
 // every line can be coded and every band has the room. Then nothing can
 // fail, nothing needs undoing and the list stays empty; anything else takes
-// the general path, which also gives the refusals.
+// the general path, which also gives the refusals. Between calls every
+// chain is unlocked, and these paths never lock one.
 
 struct DirectTarget {
     BCB *block;
