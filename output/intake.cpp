@@ -25,7 +25,7 @@ bool lineInOrder(const OutputContext *ctx, const RasterLineRecord *line) {
     return last.lineInBand == -1 || line->lineNumber > last.lineNumber;
 }
 
-// The bytes plane p's line and the empty lines before it add to a slot.
+// The bytes plane p's line and the empty lines before it add to a band.
 int lineBytes(const OutputContext *ctx, int p, int32_t emptyLines, int32_t *bytes) {
     const PlaneRecord &plane = ctx->planes[p];
     int32_t coded = 1;
