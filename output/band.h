@@ -81,7 +81,7 @@ public:
         if (n == 1)
             command[fill] = qxraster::kEndOfLine;
         else
-            std::memset(command + fill, qxraster::kEndOfLine, static_cast<size_t>(n));
+            fillEndsOfLines(command + fill, n);
         advance(command, fill, n);
     }
 
@@ -97,7 +97,7 @@ public:
     // Takes over what `from` holds, command header included; `from` starts over.
     void takeOver(BasicBand from) {
         const int32_t n = from.filled();
-        std::memmove(command(), from.command(), static_cast<size_t>(n));
+        copySmall(command(), from.command(), n);
         if (start_)
             b_->cur[0] = start_ + n;
         else
@@ -106,6 +106,42 @@ public:
     }
 
 private:
+    // A band's worth of end-of-line bytes (n >= 2) in overlapping word
+    // stores; more through memset.
+    static void fillEndsOfLines(uint8_t *at, int32_t n) {
+        constexpr uint64_t k8 = 0x0101010101010101ull * qxraster::kEndOfLine;
+        if (n >= 8 && n <= 16) {
+            std::memcpy(at, &k8, 8);
+            std::memcpy(at + n - 8, &k8, 8);
+        } else if (n >= 2 && n < 8) {
+            const auto k4 = static_cast<uint32_t>(k8);
+            const auto k2 = static_cast<uint16_t>(k8);
+            if (n >= 4) {
+                std::memcpy(at, &k4, 4);
+                std::memcpy(at + n - 4, &k4, 4);
+            } else {
+                std::memcpy(at, &k2, 2);
+                std::memcpy(at + n - 2, &k2, 2);
+            }
+        } else {
+            std::memset(at, qxraster::kEndOfLine, static_cast<size_t>(n));
+        }
+    }
+
+    // Copies n bytes between two bands' buffers (which never overlap): a
+    // parked band of a few lines in overlapping word copies.
+    static void copySmall(uint8_t *dst, const uint8_t *src, int32_t n) {
+        if (n >= 8 && n <= 16) {
+            std::memcpy(dst, src, 8);
+            std::memcpy(dst + n - 8, src + n - 8, 8);
+        } else if (n > 16 && n <= 32) {
+            std::memcpy(dst, src, 16);
+            std::memcpy(dst + n - 16, src + n - 16, 16);
+        } else {
+            std::memcpy(dst, src, static_cast<size_t>(n));
+        }
+    }
+
     void advance(uint8_t *command, int32_t fill, int32_t n) {
         if (start_)
             b_->cur[0] = start_ + fill + n;
