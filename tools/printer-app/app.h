@@ -65,6 +65,18 @@ bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 bool claimJob(pappl_job_t *job, bool &result);
 void releaseJob(pappl_job_t *job, bool ok);
 
+// A filter's whole work on a claimed job: print() runs only when this thread
+// owns the job, which it releases with print()'s result.
+template <typename Print>
+bool printClaimed(pappl_job_t *job, Print &&print) {
+    bool result = false;
+    if (!claimJob(job, result))
+        return result;
+    const bool ok = print();
+    releaseJob(job, ok);
+    return ok;
+}
+
 // The system's event callback: tells job_threads.cpp which thread
 // arguments are jobs.
 void jobEvent(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job, pappl_event_t event, void *data);

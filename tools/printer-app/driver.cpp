@@ -89,12 +89,7 @@ bool printStreamFileClaimed(pappl_job_t *job, pappl_device_t *device);
 // printer-side decoder reads all of it, so a broken stream never reaches
 // the printer.
 bool printStreamFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-    bool result = false;
-    if (!claimJob(job, result))
-        return result;
-    const bool ok = printStreamFileClaimed(job, device);
-    releaseJob(job, ok);
-    return ok;
+    return printClaimed(job, [&] { return printStreamFileClaimed(job, device); });
 }
 
 bool printStreamFileClaimed(pappl_job_t *job, pappl_device_t *device) {

@@ -244,12 +244,7 @@ bool printPdf(pappl_job_t *job, pappl_device_t *device, App &app);
 } // namespace
 
 bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data) {
-    bool result = false;
-    if (!claimJob(job, result))
-        return result;
-    const bool ok = printPdf(job, device, *static_cast<App *>(data));
-    releaseJob(job, ok);
-    return ok;
+    return printClaimed(job, [&] { return printPdf(job, device, *static_cast<App *>(data)); });
 }
 
 namespace {
@@ -332,12 +327,7 @@ bool printPwg(pappl_job_t *job, pappl_device_t *device);
 } // namespace
 
 bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *) {
-    bool result = false;
-    if (!claimJob(job, result))
-        return result;
-    const bool ok = printPwg(job, device);
-    releaseJob(job, ok);
-    return ok;
+    return printClaimed(job, [&] { return printPwg(job, device); });
 }
 
 namespace {

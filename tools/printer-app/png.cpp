@@ -46,46 +46,44 @@ bool pngShape(const std::vector<uint8_t> &d, uint32_t &w, uint32_t &h, int &ppi)
 } // namespace
 
 bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *) {
-    bool result = false;
-    if (!claimJob(job, result))
-        return result;
-    auto fail = [job](const std::string &why) {
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
-        papplJobSetMessage(job, "%s", why.c_str());
-        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        return false;
-    };
-    bool ok = false;
-    const char *name = papplJobGetFilename(job);
-    struct stat st;
-    std::vector<uint8_t> bytes;
-    std::string err;
-    uint32_t w = 0, h = 0;
-    int ppi = 0;
-    Image image;
-    if (!name || ::stat(name, &st) != 0)
-        fail("the job's file is gone");
-    else if (st.st_size > kMaxPngFile)
-        fail("the PNG file is larger than 128 MiB");
-    else if (!readFileBytes(name, bytes, err))
-        fail(err);
-    else if (!pngShape(bytes, w, h, ppi))
-        fail("the document is not a PNG file");
-    else if (int64_t(w) * int64_t(h) > kMaxPngPixels)
-        fail("the PNG picture has " + std::to_string(w) + " x " + std::to_string(h) +
-             " pixels; at most 40 million print");
-    else if (!readImage(bytes.data(), bytes.size(), image, err))
-        fail(err);
-    else {
-        bytes = std::vector<uint8_t>();
-        pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, image.channels == 3);
-        ok = options && papplJobFilterImage(job, device, options, image.pixels.data(), image.width, image.height,
-                                            image.channels, ppi, false);
-        if (options)
-            papplJobDeletePrintOptions(options);
-    }
-    releaseJob(job, ok);
-    return ok;
+    return printClaimed(job, [&] {
+        auto fail = [job](const std::string &why) {
+            papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+            papplJobSetMessage(job, "%s", why.c_str());
+            papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+            return false;
+        };
+        bool ok = false;
+        const char *name = papplJobGetFilename(job);
+        struct stat st;
+        std::vector<uint8_t> bytes;
+        std::string err;
+        uint32_t w = 0, h = 0;
+        int ppi = 0;
+        Image image;
+        if (!name || ::stat(name, &st) != 0)
+            fail("the job's file is gone");
+        else if (st.st_size > kMaxPngFile)
+            fail("the PNG file is larger than 128 MiB");
+        else if (!readFileBytes(name, bytes, err))
+            fail(err);
+        else if (!pngShape(bytes, w, h, ppi))
+            fail("the document is not a PNG file");
+        else if (int64_t(w) * int64_t(h) > kMaxPngPixels)
+            fail("the PNG picture has " + std::to_string(w) + " x " + std::to_string(h) +
+                 " pixels; at most 40 million print");
+        else if (!readImage(bytes.data(), bytes.size(), image, err))
+            fail(err);
+        else {
+            bytes = std::vector<uint8_t>();
+            pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, image.channels == 3);
+            ok = options && papplJobFilterImage(job, device, options, image.pixels.data(), image.width, image.height,
+                                                image.channels, ppi, false);
+            if (options)
+                papplJobDeletePrintOptions(options);
+        }
+        return ok;
+    });
 }
 
 } // namespace qx316::app
