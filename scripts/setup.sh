@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ g++-multilib cmake make googletest libbenchmark-dev libpng-dev binutils file pkgconf
           cups cups-client cups-filters cups-ppdc libcups2-dev libcupsimage2-dev ghostscript poppler-utils
           cups-ipp-utils clang libclang-rt-14-dev libpappl-dev libjpeg-dev chromium libtiff-dev curl
-          debhelper lintian systemd binutils-i686-linux-gnu)
+          debhelper lintian systemd binutils-i686-linux-gnu liblcms2-dev)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
