@@ -30,10 +30,24 @@ stop_server() {
   stop_pid "$pid" 10
   pid=""
 }
+# Servers with this test's state folder other than the one it started (a
+# sub-command that finds no server starts a private one): their pids.
+strays() {
+  local e p exe
+  exe=$(readlink -f "$app")
+  for e in /proc/[0-9]*/environ; do
+    p=${e#/proc/}; p=${p%/environ}
+    [ "$p" = "${pid:-}" ] && continue
+    [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$exe" ] || continue
+    tr '\0' '\n' <"$e" 2>/dev/null | grep -qx "QX316_STATE_DIR=$work/state" && echo "$p"
+  done
+  return 0
+}
 cleanup() {
-  local rc=$?
+  local rc=$? p
   cupsd_stop
   stop_server
+  for p in $(strays); do stop_pid "$p" 10; done
   if [ $rc -ne 0 ] && [ -f "$work/state/$base.log" ]; then
     echo "--- server log (errors and jobs):"
     grep -E '^[EW] |\[Job ' "$work/state/$base.log" | grep -v '^D' | tail -40
@@ -479,7 +493,7 @@ for h in "1.attacker.example:$port" "127.0.0.1.attacker.example:$port" "attacker
 done
 # What clients send: the address they connect to, localhost, the machine's
 # .local name.
-for h in "127.0.0.1:$port" "localhost:$port" "[::1]:$port" "$(hostname -s).local:$port" "localhost"; do
+for h in "127.0.0.1:$port" "localhost:$port" "[::1]:$port" "${HOSTNAME%%.*}.local:$port" "localhost"; do
   c=$(code -H "Host: $h" "http://127.0.0.1:$port/")
   [ "$c" = 200 ] || fail "the status page answered $c to Host: $h"
   c=$(ipp -H "Host: $h")
@@ -584,8 +598,9 @@ listen_opt=(-o listen-hostname=127.0.0.1 -o tls=on)
 caught=0
 for round in 1 2 3 4 5 6 7 8; do
   job "save-$round" qx0 "$work/in/small.png" image/png 4 color m0 >/dev/null
-  # A default that changes all the time: one state save after another.
-  ( while :; do for q in draft normal high; do "$app" modify -d qx0 -o print-quality-default=$q >/dev/null 2>&1; done; done ) &
+  # A default that changes all the time: one state save after another. (Over
+  # IPP: a sub-command that finds no server starts a private one.)
+  ( while :; do for q in 3 4 5; do ipptool -q -d quality=$q "$(uri qx0)" "$here/set_default.test" >/dev/null 2>&1; done; done ) &
   changer=$!
   touch "$work/saved-before"
   # Killed as soon as a save begins (its new file appears) or the state
@@ -635,6 +650,7 @@ for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "the server is still running 10 s after shutdown: $(tail -3 "$log")"
 wait "$pid" 2>/dev/null
 pid=""
+[ -z "$(strays)" ] || fail "servers with this test's state are left running: $(strays | tr '\n' ' ')"
 [ -f "$work/state/$base.state" ] || fail "no state file in the state folder"
 after=$(outside)
 # (Other programs may remove theirs meanwhile: only new ones count.)
