@@ -34,6 +34,8 @@ bool fits(const ModeInfo &m, int width) {
 
 } // namespace
 
+int mediaClass(int mediaCode) { return GetIndexMediaType(mediaCode); }
+
 std::string planeLabel(uint8_t c) {
     switch (c) {
     case 0xC3: return "C3";

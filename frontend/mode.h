@@ -29,6 +29,10 @@ struct ModeInfo {
 
 ModeInfo queryMode(const PrintOptions &o);
 
+// The library's media class (0 to 12) of a media code: codes of one class
+// print alike.
+int mediaClass(int mediaCode);
+
 // Whether the options print with the black plane alone (plane mode 1): what
 // a black-only request must get, or else be refused or offered no longer.
 inline bool printsBlackOnly(const ModeInfo &m) { return m.problem.empty() && m.planeMode == 1; }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 using namespace qx316;
@@ -231,4 +232,37 @@ TEST(VendorNames, FromTheTable) {
     EXPECT_EQ(ippName(OptionId::Paper), "qx-paper");
     EXPECT_EQ(ippName(OptionId::FormLength), "qx-form-length");
     EXPECT_EQ(ippName(OptionId::Media), "media-type");
+}
+
+// The names clients show: one line per media type and per vendor option
+// and value, in the strings syntax PAPPL and CUPS read, the media class
+// from the library.
+TEST(ReadableNames, EveryChoiceNamedOnce) {
+    const std::string text = ippStrings();
+    std::map<std::string, std::string> names;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << "an unterminated line";
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const size_t mid = line.find("\" = \"");
+        ASSERT_TRUE(line.size() > 6 && line.front() == '"' && mid != std::string::npos &&
+                    line.compare(line.size() - 2, 2, "\";") == 0)
+            << line;
+        const std::string key = line.substr(1, mid - 1);
+        EXPECT_TRUE(names.emplace(key, line.substr(mid + 5, line.size() - mid - 7)).second) << "twice: " << key;
+    }
+    for (const Choice &m : optionInfo(OptionId::Media).choices)
+        EXPECT_EQ(names[std::string("media-type.") + m.keyword],
+                  "Media " + std::to_string(m.code) + " (class " + std::to_string(mediaClass(m.code)) + ")");
+    // Codes of different classes, as the library maps them.
+    EXPECT_EQ(names["media-type.m26"], "Media 26 (class 7)");
+    EXPECT_EQ(names["media-type.m27"], "Media 27 (class 6)");
+    EXPECT_EQ(names["media-type.m0"], "Media 0 (class 0)");
+    for (OptionId id : {OptionId::Composite, OptionId::Paper, OptionId::FormLength}) {
+        EXPECT_EQ(names[ippName(id)], optionInfo(id).name);
+        for (const Choice &c : optionInfo(id).choices)
+            EXPECT_EQ(names[ippName(id) + "." + c.keyword], c.label);
+    }
 }

@@ -34,11 +34,27 @@ struct App {
     std::string logFile;
     std::string footer;
     std::string pdftoppm = "pdftoppm";
-    std::vector<std::string> hostNames; // what a request's Host may name (access.h)
+    std::vector<std::string> hostNames; // what a request's Host may name (access.h), besides the machine's names
+    bool beyondLoopback = false;        // listens on addresses other than loopback
+    std::string strings;                // readable names (caps.h's ippStrings())
+    std::string stringsUri;             // where IPP clients fetch them; empty outside the server
     std::array<HeadDriver, kHeads> heads;
     std::array<pappl_pr_driver_t, kHeads> driverList{};
     pappl_system_t *system = nullptr;
 };
+
+// The names a request's Host may give: app.hostNames, the system's and the
+// machine's host names (and its .local name) and, when the server listens
+// beyond loopback, the addresses of the machine's interfaces.
+std::vector<std::string> serverNames(const App &app);
+// From here on every HTTP and IPP request the server reads is refused (400
+// Bad Request) unless its Host is one of serverNames(app); local-socket
+// requests pass.
+void checkRequestHosts(App &app);
+
+// From here on the server's TLS credentials are made and read in dir
+// (created when missing). False when dir cannot be made.
+bool keepCredentialsIn(const std::string &dir);
 
 // Fills app.heads and app.driverList from the kit's tables.
 void initDrivers(App &app);

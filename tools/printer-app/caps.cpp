@@ -97,6 +97,37 @@ std::string ippName(OptionId id) {
 
 namespace {
 
+void addString(std::string &out, const std::string &key, const std::string &text) {
+    auto quoted = [](const std::string &v) {
+        std::string q = "\"";
+        for (char c : v) {
+            if (c == '"' || c == '\\')
+                q += '\\';
+            q += c;
+        }
+        return q + "\"";
+    };
+    out += quoted(key) + " = " + quoted(text) + ";\n";
+}
+
+} // namespace
+
+std::string ippStrings() {
+    std::string out;
+    for (const Choice &m : optionInfo(OptionId::Media).choices)
+        addString(out, std::string("media-type.") + m.keyword,
+                  "Media " + std::to_string(m.code) + " (class " + std::to_string(mediaClass(m.code)) + ")");
+    for (OptionId id : {OptionId::Composite, OptionId::Paper, OptionId::FormLength}) {
+        const OptionInfo &o = optionInfo(id);
+        addString(out, ippName(id), o.name);
+        for (const Choice &c : o.choices)
+            addString(out, ippName(id) + "." + c.keyword, c.label);
+    }
+    return out;
+}
+
+namespace {
+
 bool prints(int head, int media, bool monochrome, bool composite) {
     Request r;
     r.head = head;

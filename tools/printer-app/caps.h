@@ -49,6 +49,12 @@ Resolved resolve(const Request &r);
 // hyphen before each inner capital ("QXFormLength" -> "qx-form-length").
 std::string ippName(OptionId id);
 
+// The readable names IPP clients and the web pages show, as a strings file
+// ('"key" = "text";' lines): each media type by its code and the library's
+// media class ("media-type.m26" = "Media 26 (class 7)"), and each vendor
+// option with its values ("qx-paper" = "Paper", "qx-paper.banner" = ...).
+std::string ippStrings();
+
 // What a print head offers: every combination of the offered values prints.
 struct HeadCaps {
     int head = 0;

@@ -323,6 +323,12 @@ bool driverCallback(pappl_system_t *, const char *driver_name, const char *, con
     ippAddRange(a, IPP_TAG_PRINTER, (vendorNames[2] + "-supported").c_str(), 0, kMaxFormLength);
     ippAddInteger(a, IPP_TAG_PRINTER, IPP_TAG_INTEGER, (vendorNames[2] + "-default").c_str(),
                   optionInfo(OptionId::FormLength).defaultCode);
+    // The readable names of the media types and of the options above (see
+    // addStrings() in main.cpp), in English only.
+    if (!app.stringsUri.empty()) {
+        ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_URI, "printer-strings-uri", nullptr, app.stringsUri.c_str());
+        ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_LANGUAGE, "printer-strings-languages-supported", nullptr, "en");
+    }
     *attrs = a;
     return true;
 }

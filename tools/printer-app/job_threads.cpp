@@ -14,6 +14,14 @@
 // its job is the oldest waiting one; and it runs the job only if the job is
 // still pending. Job threads are told apart by their argument: the jobs
 // PAPPL announces through the system's event callback (jobEvent).
+//
+// PAPPL 1.3 frees a deleted printer and all its jobs at once, while job
+// threads may still wait for it or print one of its jobs (and a printer
+// deleted while it prints is freed by its job thread, which then reads the
+// freed printer). The application's own papplPrinterDelete (PAPPL's calls
+// reach it too) deletes a printer only when no job thread of it is left:
+// otherwise it stops the printer, cancels its jobs, and the last of its job
+// threads deletes it once that thread is done with the job.
 #include "app.h"
 
 #include <dlfcn.h>
@@ -38,6 +46,13 @@ CreateFn libcCreate() {
     return f;
 }
 
+using DeleteFn = void (*)(pappl_printer_t *);
+
+DeleteFn papplDelete() {
+    static const DeleteFn f = reinterpret_cast<DeleteFn>(dlsym(RTLD_NEXT, "papplPrinterDelete"));
+    return f;
+}
+
 struct KnownJob {
     pappl_printer_t *printer;
     int id;
@@ -51,10 +66,28 @@ struct Threads {
     std::set<void *> threaded;                         // jobs with a thread that has not ended
     std::set<pappl_printer_t *> running;               // printers with a job thread past the gate
     std::map<pappl_printer_t *, std::set<int>> waiting; // job ids whose threads wait, per printer
+    std::map<pappl_printer_t *, int> jobThreads;       // job threads started and not ended, per printer
+    std::set<pappl_printer_t *> deleting;              // deleted while they had job threads
 };
 Threads &threads() {
     static auto *t = new Threads;
     return *t;
+}
+
+// Deletes the printer through PAPPL. The caller holds no lock; no job
+// thread of the printer is left.
+void deleteNow(pappl_printer_t *printer) {
+    Threads &t = threads();
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        t.deleting.erase(printer);
+        t.jobThreads.erase(printer);
+        t.waiting.erase(printer);
+        for (auto it = t.jobs.begin(); it != t.jobs.end();)
+            it = it->second.printer == printer ? t.jobs.erase(it) : std::next(it);
+    }
+    if (const DeleteFn del = papplDelete())
+        del(printer);
 }
 
 struct Start {
@@ -80,12 +113,19 @@ void *runJobThread(void *p) {
     // finish it a second time.
     if (papplJobGetState(static_cast<pappl_job_t *>(s.job)) == IPP_JSTATE_PENDING)
         result = s.fn(s.job);
+    bool last = false;
     {
         std::lock_guard<std::mutex> lock(t.mutex);
         t.running.erase(s.known.printer);
         t.threaded.erase(s.job);
+        last = --t.jobThreads[s.known.printer] == 0;
+        if (last)
+            t.jobThreads.erase(s.known.printer);
+        last = last && t.deleting.count(s.known.printer);
     }
     t.changed.notify_all();
+    if (last)
+        deleteNow(s.known.printer);
     return result;
 }
 
@@ -127,11 +167,41 @@ extern "C" int pthread_create(pthread_t *__restrict thread, const pthread_attr_t
     if (!known.printer)
         return create(thread, attr, fn, job);
     auto *s = new (std::nothrow) Start{fn, job, known};
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        ++t.jobThreads[known.printer];
+    }
     const int rc = s ? create(thread, attr, runJobThread, s) : EAGAIN;
     if (rc != 0) {
         delete s;
         std::lock_guard<std::mutex> lock(t.mutex);
         t.threaded.erase(job);
+        if (--t.jobThreads[known.printer] == 0)
+            t.jobThreads.erase(known.printer);
     }
     return rc;
+}
+
+extern "C" void papplPrinterDelete(pappl_printer_t *printer) {
+    using namespace qx316::app;
+    if (!printer)
+        return;
+    Threads &t = threads();
+    bool later = false;
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        if (t.deleting.count(printer))
+            return;
+        const auto it = t.jobThreads.find(printer);
+        later = it != t.jobThreads.end() && it->second > 0;
+        if (later)
+            t.deleting.insert(printer);
+    }
+    if (!later) {
+        deleteNow(printer);
+        return;
+    }
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Deleted: removed once its job threads have ended");
+    papplPrinterPause(printer);
+    papplPrinterCancelAllJobs(printer);
 }

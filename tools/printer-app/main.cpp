@@ -125,6 +125,37 @@ bool startLoadedJobs(pappl_system_t *system, void *) {
     return false;
 }
 
+// The readable names of media types and vendor options. The web pages
+// take them from PAPPL's localisations, one per language PAPPL 1.3 brings,
+// all in English; IPP clients (CUPS's driverless queues) fetch them from
+// the printers' printer-strings-uri, served here once for every language.
+// PAPPL 1.3 adds printer-strings-languages-supported to the printer's own
+// attributes again on every Get-Printer-Attributes while a strings resource
+// with a language exists, so the resources that load the localisations are
+// removed once loaded; the localisations keep the names. host: the name
+// or address clients reach the server at, or "" for the server's own name.
+void addStrings(pappl_system_t *system, App &app, const std::string &host) {
+    static const char *const kLanguages[] = {"de", "en", "es", "fr", "it", "ja", "nb-NO", "pl", "tr"};
+    constexpr const char *kPath = "/qx316.strings";
+    app.strings = ippStrings();
+    for (const char *lang : kLanguages) {
+        const std::string path = std::string("/") + lang + kPath;
+        papplSystemAddStringsData(system, path.c_str(), lang, app.strings.c_str());
+        papplSystemRemoveResource(system, path.c_str());
+    }
+    papplSystemAddResourceData(system, kPath, "text/strings", app.strings.data(), app.strings.size());
+    char uri[1024];
+    const std::string h = host.empty() ? (papplSystemGetHostName(system, uri, sizeof uri) ? uri : "localhost") : host;
+    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof uri, "http", nullptr, h.c_str(), papplSystemGetHostPort(system),
+                    kPath);
+    app.stringsUri = uri;
+}
+
+// PAPPL 1.3's main loop waits up to 30 s for a connection or a timer and
+// only then sees that a client asked it to shut down: a timer every second
+// makes a shutdown take effect within a second.
+bool wakeMainLoop(pappl_system_t *, void *) { return true; }
+
 pappl_loglevel_t logLevel(const char *v) {
     if (!v)
         return PAPPL_LOGLEVEL_INFO;
@@ -140,16 +171,14 @@ pappl_loglevel_t logLevel(const char *v) {
 }
 
 // Settings and printers change only on requests whose Host and Origin name
-// this server (see access.h), and, without an authentication service, only
+// this server (see access.h; requests.cpp refuses other Hosts on every
+// request already), and, without an authentication service, only
 // from this machine (loopback or the local socket, which PAPPL lets through
 // before asking).
 http_status_t authorize(pappl_client_t *client, const char *, gid_t, void *data) {
     const App &app = *static_cast<const App *>(data);
     http_t *http = papplClientGetHTTP(client);
-    std::vector<std::string> names = app.hostNames;
-    char own[256];
-    if (papplSystemGetHostName(papplClientGetSystem(client), own, sizeof own))
-        names.push_back(own);
+    const std::vector<std::string> names = serverNames(app);
     const char *host = httpGetField(http, HTTP_FIELD_HOST);
     const char *origin = httpGetField(http, HTTP_FIELD_ORIGIN);
     if (!hostAllowed(host ? host : "", names) || !originAllowed(origin ? origin : "", names)) {
@@ -162,8 +191,9 @@ http_status_t authorize(pappl_client_t *client, const char *, gid_t, void *data)
 
 // The system for "server": PAPPL's standard server options (server-port,
 // listen-hostname, server-hostname, log-file, log-level, spool-directory,
-// auth-service). Without listen-hostname it listens on loopback only; TLS
-// is on when it listens beyond loopback.
+// auth-service) and tls=on|auto. Without listen-hostname it listens on
+// loopback only; TLS is on when it listens beyond loopback (auto) or when
+// tls=on, with its credentials in the state folder's ssl/.
 pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *data) {
     App &app = *static_cast<App *>(data);
     if (const char *v = cupsGetOption("spool-directory", num_options, options))
@@ -185,10 +215,21 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     const char *listenOption = cupsGetOption("listen-hostname", num_options, options);
     const std::string listen = listenOption && *listenOption ? listenOption : "localhost";
     const bool beyondLoopback = !isLoopbackName(listen);
+    // TLS: on beyond loopback; "-o tls=on" turns it on for loopback too.
+    const char *tlsOption = cupsGetOption("tls", num_options, options);
+    if (tlsOption && std::strcmp(tlsOption, "on") && std::strcmp(tlsOption, "auto")) {
+        std::fprintf(stderr, "%s: bad tls value \"%s\" (on or auto)\n", kBaseName, tlsOption);
+        return nullptr;
+    }
+    const bool tls = beyondLoopback || (tlsOption && !std::strcmp(tlsOption, "on"));
+    if (tls && !keepCredentialsIn(app.stateDir + "/ssl")) {
+        std::fprintf(stderr, "%s: cannot create %s/ssl: %s\n", kBaseName, app.stateDir.c_str(), std::strerror(errno));
+        return nullptr;
+    }
     const char *authService = cupsGetOption("auth-service", num_options, options);
     pappl_soptions_t soptions =
         pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG);
-    if (!beyondLoopback)
+    if (!tls)
         soptions = pappl_soptions_t(soptions | PAPPL_SOPTIONS_NO_TLS);
     pappl_system_t *system =
         papplSystemCreate(soptions, "QX model 316 printer application", port, "_print,_universal",
@@ -204,10 +245,17 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
         return nullptr;
     }
     app.hostNames = {"localhost", "127.0.0.1", "::1", listen};
-    if (const char *v = cupsGetOption("server-hostname", num_options, options)) {
-        papplSystemSetHostName(system, v);
-        app.hostNames.push_back(v);
+    app.beyondLoopback = beyondLoopback;
+    const char *serverHost = cupsGetOption("server-hostname", num_options, options);
+    if (serverHost && *serverHost) {
+        papplSystemSetHostName(system, serverHost);
+        app.hostNames.push_back(serverHost);
     }
+    checkRequestHosts(app);
+    // The strings' address: where the server listens, or for all addresses
+    // the name it is given or its own.
+    const bool anyAddress = listen == "*" || listen == "0.0.0.0" || listen == "::" || listen == "[::]";
+    addStrings(system, app, !anyAddress ? listen : serverHost && *serverHost ? serverHost : "");
     // PAPPL asks an authentication service when one is named; otherwise
     // this server's own rules apply.
     if (!authService || !*authService)
@@ -234,6 +282,7 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     // offered (no PAPPL_SOPTIONS_WEB_SECURITY).
     papplSystemSetPassword(system, "");
     papplSystemAddTimerCallback(system, time(nullptr), 0, startLoadedJobs, nullptr);
+    papplSystemAddTimerCallback(system, time(nullptr) + 1, 1, wakeMainLoop, nullptr);
     papplSystemSetSaveCallback(system, saveState, &app);
     return system;
 }
