@@ -142,12 +142,17 @@ void separateCmyk(const ModeInfo &mode, const uint8_t *px, uint8_t *ink) {
 
 } // namespace
 
-RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll)
-    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset), fillAll_(fillAll) {
+RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll,
+                           const InkConverter *converter)
+    : mode_(mode), converter_(converter), format_(format), width_(width), leftOffset_(leftOffset), fillAll_(fillAll) {
     const size_t n = size_t(mode.inPlanes), w = size_t(width);
     const FormatInfo &fi = info(format);
     if (fi.bytes == 2)
         px_.resize(w * size_t(fi.samples));
+    if (converter_ && (fi.samples == 4 || isHalftoned(format) || mode.planeMode == 1))
+        converter_ = nullptr;
+    if (converter_)
+        cmyk_.resize(w * 4);
     levels_.assign(n, std::vector<uint8_t>(w));
     packed_.resize(n);
     for (size_t p = 0; p < n; ++p) {
@@ -242,7 +247,21 @@ bool RowQuantiser::inkRow(const uint8_t *row) {
     }
     uint8_t ink[QXDRO_MAX_PLANES];
     const size_t step = size_t(fi.samples);
-    for (int x = 0; x < width_; ++x) {
+    if (converter_) {
+        // The whole row through the colour transform, then its C, M, Y, K
+        // into the planes as CMYK rows go; white stays without ink.
+        converter_->convert(src, fi.samples, cmyk_.data(), size_t(width_));
+        static constexpr uint8_t kWhite[3] = {255, 255, 255};
+        static constexpr uint8_t kNone[4] = {0, 0, 0, 0};
+        for (int x = 0; x < width_; ++x) {
+            const uint8_t *px = src + size_t(x) * step;
+            const bool white = std::memcmp(px, kWhite, step) == 0;
+            separateCmyk(mode_, white ? kNone : &cmyk_[size_t(x) * 4], ink);
+            for (int p = 0; p < mode_.inPlanes; ++p)
+                ink_[size_t(p)][size_t(x)] = ink[p];
+        }
+    }
+    for (int x = 0; x < width_ && !converter_; ++x) {
         const uint8_t *px = src + size_t(x) * step;
         if (fi.samples == 4)
             separateCmyk(mode_, px, ink);
