@@ -199,8 +199,12 @@ public:
             cmsDoTransform(gray_, px, cmyk, cmsUInt32Number(n));
         } else if (channels == 3) {
             cmsDoTransform(rgb_, px, cmyk, cmsUInt32Number(n));
+            if (neutralK_)
+                for (size_t i = 0; i < n; ++i, px += 3)
+                    if (px[0] == px[1] && px[1] == px[2] && neutral_[px[0]][3])
+                        std::memcpy(cmyk + 4 * i, neutral_[px[0]], 4);
         } else {
-            // Gray rows without a gray profile are sRGB grays.
+            // Gray rows without a gray profile are the RGB profile's grays.
             uint8_t rgb[3 * 256];
             for (size_t at = 0; at < n; at += 256) {
                 const size_t m = std::min<size_t>(256, n - at);
@@ -208,11 +212,47 @@ public:
                     rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = px[at + i];
                 cmsDoTransform(rgb_, rgb, cmyk + 4 * at, cmsUInt32Number(m));
             }
+            if (neutralK_)
+                for (size_t i = 0; i < n; ++i)
+                    if (neutral_[px[i]][3])
+                        std::memcpy(cmyk + 4 * i, neutral_[px[i]], 4);
         }
     }
     Lcms lc; // the transforms' context (declared first: it goes last)
     cmsHTRANSFORM rgb_ = nullptr, gray_ = nullptr;
+    // Grays (R = G = B) the built-in model prints in K alone (K 0: the
+    // transform's ink stands, as for grays darker than K).
+    bool neutralK_ = false;
+    uint8_t neutral_[256][4] = {};
 };
+
+// The K alone that prints each neutral gray of the page (R = G = B whose
+// colour has no chroma) with the built-in model, as its tables aim to: the
+// tables' grid is too coarse near the gray axis for the interpolation to
+// give K without a trace of C, M and Y.
+void fillNeutrals(LcmsConverter &c, cmsContext ctx, cmsHPROFILE page, const InkModel &model, Intent intent) {
+    Profile lab(cmsCreateLab4ProfileTHR(ctx, nullptr));
+    cmsHTRANSFORM t = lab ? cmsCreateTransformTHR(ctx, page, TYPE_RGB_8, lab.get(), TYPE_Lab_DBL,
+                                                  INTENT_RELATIVE_COLORIMETRIC, 0)
+                          : nullptr;
+    if (!t)
+        return;
+    const double black = model.blackL();
+    for (int v = 0; v < 256; ++v) {
+        const uint8_t rgb[3] = {uint8_t(v), uint8_t(v), uint8_t(v)};
+        cmsCIELab l;
+        cmsDoTransform(t, rgb, &l, 1);
+        if (std::hypot(l.a, l.b) > 1.0)
+            continue;
+        const double aim = intent == Intent::Relative ? l.L : black + std::clamp(l.L, 0.0, 100.0) * (100.0 - black) / 100.0;
+        if (aim < black - 0.01)
+            continue; // darker than K: the transform's ink stands
+        const long k = std::lround(model.kForLightness(aim) * 255.0);
+        c.neutral_[v][3] = uint8_t(std::clamp(k, 0L, 255L));
+    }
+    cmsDeleteTransform(t);
+    c.neutralK_ = true;
+}
 
 struct LcmsIntent {
     cmsUInt32Number intent;
@@ -283,6 +323,28 @@ const std::vector<uint8_t> &modelProfile(int mediaClass, bool withK) {
     return bytes;
 }
 
+const std::vector<uint8_t> &adobeRgbProfile() {
+    static const std::vector<uint8_t> bytes = [] {
+        std::vector<uint8_t> b;
+        Lcms lc;
+        const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+        const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+        cmsToneCurve *gamma = cmsBuildGamma(lc.ctx, 563.0 / 256.0);
+        cmsToneCurve *curves[3] = {gamma, gamma, gamma};
+        Profile p(gamma ? cmsCreateRGBProfileTHR(lc.ctx, &white, &primaries, curves) : nullptr);
+        if (gamma)
+            cmsFreeToneCurve(gamma);
+        cmsUInt32Number n = 0;
+        if (p && cmsSaveProfileToMem(p.get(), nullptr, &n) && n > 0) {
+            b.resize(n);
+            if (!cmsSaveProfileToMem(p.get(), b.data(), &n))
+                b.clear();
+        }
+        return b;
+    }();
+    return bytes;
+}
+
 std::string profileFileName(int media) {
     const int cls = GetIndexMediaType(media);
     for (const Choice &c : optionInfo(OptionId::Media).choices)
@@ -348,16 +410,20 @@ std::shared_ptr<const InkConverter> makeInkConverter(const ColourSettings &s, co
         return nullptr;
     }
     const LcmsIntent li = lcmsIntent(s.intent);
+    const cmsUInt32Number flags = li.flags;
     const bool pageGray = page && cmsGetColorSpace(page.get()) == cmsSigGrayData;
     conv->rgb_ = cmsCreateTransformTHR(lc.ctx, page && !pageGray ? page.get() : srgb.get(), TYPE_RGB_8, out.get(),
-                                       TYPE_CMYK_8, li.intent, li.flags);
+                                       TYPE_CMYK_8, li.intent, flags);
     if (pageGray && conv->rgb_)
-        conv->gray_ = cmsCreateTransformTHR(lc.ctx, page.get(), TYPE_GRAY_8, out.get(), TYPE_CMYK_8, li.intent, li.flags);
+        conv->gray_ = cmsCreateTransformTHR(lc.ctx, page.get(), TYPE_GRAY_8, out.get(), TYPE_CMYK_8, li.intent, flags);
     if (!conv->rgb_ || (pageGray && !conv->gray_)) {
         err = "lcms2 cannot make a transform to " + inkName + " with the " + intentKeyword(s.intent) + " intent" +
               lc.why();
         return nullptr;
     }
+    if (s.inkProfile.empty() && !pageGray && withK && s.intent != Intent::Absolute)
+        fillNeutrals(*conv, lc.ctx, page ? page.get() : srgb.get(), InkModel(inkModelFor(GetIndexMediaType(media))),
+                     s.intent);
     return conv;
 }
 

@@ -67,6 +67,10 @@ std::shared_ptr<const InkConverter> makeInkConverter(const ColourSettings &s, co
 // process and kept.
 const std::vector<uint8_t> &modelProfile(int mediaClass, bool withK);
 
+// An RGB profile of the Adobe RGB (1998) colour space (D65 white, its
+// primaries, gamma 563/256), for rasters that say they hold it.
+const std::vector<uint8_t> &adobeRgbProfile();
+
 // Name of a media class's profile file in a folder of profiles: the media
 // choice keyword of that class ("m7.icc"); "default.icc" serves classes
 // without their own.

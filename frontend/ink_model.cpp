@@ -88,13 +88,19 @@ InkModel::InkModel(const InkModelParams &p) : p_(p) {
             // Kept as r^(1/n), the form the Yule-Nielsen average sums.
             primary_[s][b] = std::pow(r, 1.0 / p.yuleNielsen);
         }
+    // The darkest neutral the mapping intents aim at: K alone, so that
+    // black and the dark grays of text print in K without colour under it.
     const double full[4] = {0, 0, 0, 1};
-    double best = relativeLab(full).L;
-    // The darkest mix within the ink limit: K with an equal share of C, M, Y.
-    const double share = std::min(1.0, (p.inkLimit - 1.0) / 3.0);
-    const double rich[4] = {share, share, share, 1};
-    best = std::min(best, relativeLab(rich).L);
-    blackL_ = best;
+    blackL_ = relativeLab(full).L;
+}
+
+double InkModel::kForLightness(double L) const {
+    double lo = 0.0, hi = 1.0;
+    for (int i = 0; i < 40; ++i) {
+        const double mid = (lo + hi) / 2, v[4] = {0, 0, 0, mid};
+        (relativeLab(v).L > L ? lo : hi) = mid;
+    }
+    return (lo + hi) / 2;
 }
 
 void InkModel::bands(const double cmyk[4], double r[3]) const {
@@ -232,24 +238,29 @@ double InkModel::invert(const Lab &lab, bool withK, double cmyk[4]) const {
     double err = solveCmy(lab, 0.0, cmy);
     double k = 0.0;
     if (withK) {
-        // Grey-component replacement: the grey part of the colour beyond a
-        // light tint goes to K (smooth from none at 25 % grey to all at 100 %).
+        // Neutrals (chroma up to 4) print in K as far as K reaches; colours get K by
+        // grey-component replacement (none below a 10 % grey component,
+        // all of it at 70 % and beyond); between the two by chroma.
         const double grey = std::min(cmy[0], std::min(cmy[1], cmy[2]));
-        const double t = std::clamp((grey - 0.25) / 0.75, 0.0, 1.0);
-        k = t * t * (3.0 - 2.0 * t) * grey;
-        // Colours darker than C, M and Y make get the K they need.
-        if (err > 0.5 && lab.L < 40.0)
-            k = std::max(k, std::clamp((40.0 - lab.L) / (40.0 - blackL_), 0.0, 1.0));
-        if (k > 0.0) {
+        const double t = std::clamp((grey - 0.1) / 0.6, 0.0, 1.0);
+        const double byGrey = t * t * (3.0 - 2.0 * t) * grey;
+        const double w = std::clamp((std::hypot(lab.a, lab.b) - 4.0) / 12.0, 0.0, 1.0);
+        k = (1.0 - w) * kForLightness(lab.L) + w * byGrey;
+        // Less K where it would leave the colour further from its aim.
+        bool found = false;
+        for (int i = 0; i < 6 && k > 1e-4 && !found; ++i) {
             double with[3];
             const double e = solveCmy(lab, k, with);
             if (e <= err + 0.5) {
                 std::copy(with, with + 3, cmy);
                 err = e;
+                found = true;
             } else {
-                k = 0.0;
+                k *= 0.7;
             }
         }
+        if (!found)
+            k = 0.0;
     }
     cmyk[0] = cmy[0];
     cmyk[1] = cmy[1];

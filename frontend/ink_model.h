@@ -49,8 +49,11 @@ public:
     // none. Returns the distance left: about 0 inside the gamut.
     double invert(const Lab &lab, bool withK, double cmyk[4]) const;
 
-    // Lightness of the darkest colour the inks make (relative L*).
+    // Lightness of solid K (relative L*): the black the perceptual and
+    // saturation mappings aim at.
     double blackL() const { return blackL_; }
+    // The K coverage alone that makes lightness L (1 for anything darker).
+    double kForLightness(double L) const;
     const InkModelParams &params() const { return p_; }
 
 private:

@@ -250,15 +250,28 @@ bool RowQuantiser::inkRow(const uint8_t *row) {
     if (converter_) {
         // The whole row through the colour transform, then its C, M, Y, K
         // into the planes as CMYK rows go; white stays without ink.
-        converter_->convert(src, fi.samples, cmyk_.data(), size_t(width_));
-        static constexpr uint8_t kWhite[3] = {255, 255, 255};
-        static constexpr uint8_t kNone[4] = {0, 0, 0, 0};
+        uint8_t *q = cmyk_.data();
+        converter_->convert(src, fi.samples, q, size_t(width_));
         for (int x = 0; x < width_; ++x) {
             const uint8_t *px = src + size_t(x) * step;
-            const bool white = std::memcmp(px, kWhite, step) == 0;
-            separateCmyk(mode_, white ? kNone : &cmyk_[size_t(x) * 4], ink);
-            for (int p = 0; p < mode_.inPlanes; ++p)
-                ink_[size_t(p)][size_t(x)] = ink[p];
+            if ((px[0] & px[step - 1] & px[step / 2]) == 255)
+                std::memset(q + 4 * size_t(x), 0, 4);
+        }
+        if (mode_.kIndex == 3 && mode_.inPlanes == 4) {
+            // C, M, Y, K planes: the ink as it comes.
+            uint8_t *c = ink_[0].data(), *m = ink_[1].data(), *y = ink_[2].data(), *k = ink_[3].data();
+            for (int x = 0; x < width_; ++x, q += 4) {
+                c[x] = q[0];
+                m[x] = q[1];
+                y[x] = q[2];
+                k[x] = q[3];
+            }
+        } else {
+            for (int x = 0; x < width_; ++x) {
+                separateCmyk(mode_, q + 4 * size_t(x), ink);
+                for (int p = 0; p < mode_.inPlanes; ++p)
+                    ink_[size_t(p)][size_t(x)] = ink[p];
+            }
         }
     }
     for (int x = 0; x < width_ && !converter_; ++x) {

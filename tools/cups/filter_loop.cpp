@@ -250,11 +250,21 @@ Filter::Step Filter::startJob(const PrintOptions &o) {
     return Step::Next;
 }
 
-// The page's colour transform: sRGB rasters to the ink profile the PPD names
-// for the page's colour model, media and resolution (or the built-in
-// model's), with the intent asked for. A profile that cannot be used is
-// reported and the built-in one prints: the job goes on.
+// The page's colour transform: sRGB, sGray and Adobe RGB rasters to the ink
+// profile the PPD names for the page's colour model, media and resolution
+// (or the built-in model's), with the intent asked for. A profile that
+// cannot be used is reported and the built-in one prints: the job goes on.
+// Device colour spaces (RGB, W, CMYK, ...) print as they are, through the
+// kit's own separation.
 void Filter::setColour(const cups_page_header2_t &h, const PageLayout &l, const PrintRequest &r) {
+    const unsigned space = unsigned(h.cupsColorSpace);
+    const bool adobe = space == CUPS_CSPACE_ADOBERGB;
+    if (space != CUPS_CSPACE_SRGB && space != CUPS_CSPACE_SW && !adobe) {
+        if (!colourKey_.empty() && colourKey_ != "device")
+            job_->setInkConverter(nullptr);
+        colourKey_ = "device";
+        return;
+    }
     Intent intent = Intent::Auto;
     if (!findIntent(r.intent, intent))
         say("WARNING", std::string(kIntentName) + "=" + r.intent + " is not an intent this printer knows; printing with auto");
@@ -266,12 +276,15 @@ void Filter::setColour(const cups_page_header2_t &h, const PageLayout &l, const 
                                        : std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) + "dpi";
     std::string spec;
     const std::string file = findProfile(std::getenv("PPD"), model, mediaWord, resolution, spec);
-    const std::string key = std::string(intentKeyword(intent)) + "|" + file + "|" + std::to_string(cur_.media);
+    const std::string key = std::string(intentKeyword(intent)) + "|" + file + "|" + std::to_string(cur_.media) +
+                            (adobe ? "|adobe" : "");
     if (key == colourKey_)
         return;
     colourKey_ = key;
     ColourSettings colour;
     colour.intent = intent;
+    if (adobe)
+        colour.pageProfile = adobeRgbProfile();
     std::string err;
     if (!file.empty()) {
         const std::string path = profilePath(file);
