@@ -6,6 +6,11 @@
 // colour, inside 5 mm white margins; plane mode 9 (quality 5, media 0).
 //
 //   build/native/bench/colour_bench [--rows N] [--rounds N]
+// Instruction counts, which do not depend on the machine's load: one variant
+// alone (--only own|lcms2), collected inside the page runs:
+//   valgrind --tool=callgrind --toggle-collect='*runPage*' --callgrind-out-file=own.out
+//       build/native/bench/colour_bench --rows 512 --rounds 1 --only own
+//   (the same with --only lcms2; compare the "summary:" lines of the two files)
 #include "colour.h"
 #include "job.h"
 
@@ -65,11 +70,14 @@ double runPage(const std::vector<uint8_t> &px, int rows, std::shared_ptr<const q
 
 int main(int argc, char **argv) {
     int rows = 1024, rounds = 7;
+    std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--rows")
             rows = std::max(64, std::atoi(argv[i + 1]));
         else if (std::string(argv[i]) == "--rounds")
             rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::string(argv[i]) == "--only")
+            only = argv[i + 1];
     }
     const std::vector<uint8_t> px = photo(rows);
     qx316::PrintOptions o;
@@ -87,6 +95,11 @@ int main(int argc, char **argv) {
     }
     std::vector<double> hand, managed;
     size_t handBytes = 0, managedBytes = 0;
+    if (!only.empty()) {
+        const double t = runPage(px, rows, only == "own" ? nullptr : conv, handBytes);
+        std::printf("%s: %.3f s, %zu stream bytes\n", only.c_str(), t, handBytes);
+        return 0;
+    }
     for (int r = 0; r < rounds; ++r) {
         hand.push_back(runPage(px, rows, nullptr, handBytes));
         managed.push_back(runPage(px, rows, conv, managedBytes));

@@ -190,17 +190,17 @@ expect_planes "$work/out/pdf.prn" 1:C 2:M 3:K -- 1:M 1:K 2:Y 2:K 3:C 3:M 3:Y
 echo "== rendering intents and the printer's profile folder"
 colour_line() { logtext | sed -n "s/.*\\[Job $1\\] Colour: \\(.*\\)/\\1/p" | head -1; }
 id=$(job perceptual qx0 "$work/in/cyan.png" image/png 4 color m0 off perceptual); wait_done qx0 "$id" perceptual
-[[ "$(colour_line "$id")" == "intent perceptual, ink profile built in, "* ]] ||
+[[ "$(colour_line "$id")" == "intent perceptual, ink profile built in "* ]] ||
   fail "the perceptual job printed with: $(colour_line "$id")"
 expect_planes "$work/out/perceptual.prn" 1:C -- 1:M 1:K
-qx0id=$(ipptool -tv "$(uri qx0)" get-printer-attributes.test 2>/dev/null | sed -n 's/.*printer-id (integer) = \([0-9]*\).*/\1/p' | head -1)
-[ -n "$qx0id" ] || fail "no printer-id for qx0"
-profiles=$work/state/profiles/$qx0id
+# The printer's profile folder, as the job log names it: STATE/profiles/PRINTER-ID.
+profiles=$(colour_line "$id" | sed -n 's/.*none usable in \(.*\)\/), .*/\1/p')
+[[ "$profiles" == "$work/state/profiles/"[0-9]* ]] || fail "qx0's profile folder is '$profiles', not under $work/state/profiles"
 mkdir -p "$profiles"
 # A damaged profile: a warning, and the built-in one prints.
 echo "not a profile" >"$profiles/default.icc"
 id=$(job badprofile qx0 "$work/in/cyan.png" image/png 4 color m0 off relative); wait_done qx0 "$id" badprofile
-[[ "$(colour_line "$id")" == "intent relative, ink profile built in, "* ]] ||
+[[ "$(colour_line "$id")" == "intent relative, ink profile built in "* ]] ||
   fail "the job with a damaged profile printed with: $(colour_line "$id")"
 logtext | grep -q "\[Job $id\] .*not a readable ICC profile" || fail "no warning for the damaged profile"
 rm -f "$profiles/default.icc"

@@ -461,9 +461,9 @@ void setColour(pappl_job_t *job, JobState *s) {
     colour.pageProfile = documentProfile(job);
     pappl_printer_t *printer = papplJobGetPrinter(job);
     const HeadDriver *d = headOf(printer);
-    std::string err;
+    std::string err, dir = "(no state folder)";
     if (d && d->app) {
-        const std::string dir = d->app->stateDir + "/profiles/" + std::to_string(papplPrinterGetID(printer)) + "/";
+        dir = d->app->stateDir + "/profiles/" + std::to_string(papplPrinterGetID(printer)) + "/";
         for (const std::string &name : {profileFileName(s->resolved.options.media), std::string(kDefaultProfileFile)}) {
             const std::string path = dir + name;
             if (access(path.c_str(), F_OK) != 0)
@@ -488,8 +488,9 @@ void setColour(pappl_job_t *job, JobState *s) {
     }
     if (!conv && !err.empty())
         papplLogJob(job, PAPPL_LOGLEVEL_WARN, "No colour management: %s", err.c_str());
+    const std::string builtIn = "built in (none usable in " + dir + ")";
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Colour: intent %s, ink profile %s, %s", intentKeyword(intent),
-                colour.inkProfile.empty() ? "built in" : colour.inkProfileName.c_str(),
+                colour.inkProfile.empty() ? builtIn.c_str() : colour.inkProfileName.c_str(),
                 colour.pageProfile.empty() ? "sRGB document" : "the document's own profile");
     s->job->setInkConverter(std::move(conv));
 }
