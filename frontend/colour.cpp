@@ -289,26 +289,31 @@ const char *intentKeyword(Intent i) {
 }
 
 bool readProfileFile(const std::string &path, std::vector<uint8_t> &bytes, std::string &err) {
+    bytes.clear();
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) {
         err = "cannot read the ICC profile " + path + ": " + std::strerror(errno);
         return false;
     }
-    bytes.assign(kMaxProfileBytes + 1, 0);
-    const size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
+    // Read in blocks up to the bound: the file may be a pipe, or grow.
+    uint8_t block[65536];
+    size_t n;
+    bool tooLarge = false;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
+        if (bytes.size() + n > kMaxProfileBytes) {
+            tooLarge = true;
+            break;
+        }
+        bytes.insert(bytes.end(), block, block + n);
+    }
     const bool failed = std::ferror(f);
     std::fclose(f);
-    if (failed) {
-        err = "cannot read the ICC profile " + path;
+    if (failed || tooLarge) {
+        err = failed ? "cannot read the ICC profile " + path
+                     : "the ICC profile " + path + " is larger than " + std::to_string(kMaxProfileBytes >> 20) + " MiB";
         bytes.clear();
         return false;
     }
-    if (n > kMaxProfileBytes) {
-        err = "the ICC profile " + path + " is larger than " + std::to_string(kMaxProfileBytes >> 20) + " MiB";
-        bytes.clear();
-        return false;
-    }
-    bytes.resize(n);
     return true;
 }
 

@@ -14,8 +14,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -314,6 +317,48 @@ TEST(Colour, PageProfilesAndGrayRows) {
     EXPECT_EQ(printRow(byDefault, qx316::RowFormat::Gray8, g, w),
               printRow(byDefault, qx316::RowFormat::Rgb8, grayAsRgb, w));
     EXPECT_NE(printRow(byDefault, qx316::RowFormat::Gray8, g, w), printRow(byGray, qx316::RowFormat::Gray8, g, w));
+}
+
+} // namespace
+
+namespace {
+
+// Profile files: read whole up to the bound; a missing file, a folder and a
+// file beyond the bound are refused with their reason.
+TEST(Colour, ProfileFilesReadWithinTheBound) {
+    char dir[] = "/tmp/qx316-icc-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string d = dir, good = d + "/m0.icc", big = d + "/big.icc";
+    const std::vector<uint8_t> &model = qx316::modelProfile(0, true);
+    FILE *f = std::fopen(good.c_str(), "wb");
+    ASSERT_TRUE(f);
+    ASSERT_EQ(std::fwrite(model.data(), 1, model.size(), f), model.size());
+    std::fclose(f);
+    f = std::fopen(big.c_str(), "wb");
+    ASSERT_TRUE(f);
+    ASSERT_EQ(std::fseek(f, long(qx316::kMaxProfileBytes), SEEK_SET), 0); // a sparse file one byte too long
+    std::fputc(0, f);
+    std::fclose(f);
+    const struct {
+        std::string path;
+        const char *error; // null: read
+    } cases[] = {{good, nullptr}, {d + "/none.icc", "No such file"}, {d, "cannot read"}, {big, "larger than"}};
+    for (const auto &c : cases) {
+        std::vector<uint8_t> bytes;
+        std::string err;
+        const bool ok = qx316::readProfileFile(c.path, bytes, err);
+        if (!c.error) {
+            EXPECT_TRUE(ok) << c.path << ": " << err;
+            EXPECT_EQ(bytes, model);
+        } else {
+            EXPECT_FALSE(ok) << c.path;
+            EXPECT_TRUE(bytes.empty()) << c.path;
+            EXPECT_NE(err.find(c.error), std::string::npos) << c.path << ": " << err;
+        }
+    }
+    std::remove(good.c_str());
+    std::remove(big.c_str());
+    rmdir(dir);
 }
 
 } // namespace
