@@ -9,7 +9,7 @@ namespace qx316::cupsfilter {
 
 namespace {
 
-// How well a spec part matches a word: -1 no, 0 any, 1 exactly.
+// How well a part of an entry's selector matches a word: -1 no, 0 any, 1 exactly.
 int partMatch(const std::string &part, const std::string &word) {
     if (part.empty() || part == "-")
         return 0;
@@ -19,8 +19,8 @@ int partMatch(const std::string &part, const std::string &word) {
 } // namespace
 
 std::string findProfile(const char *ppdPath, const std::string &colorModel, const std::string &media,
-                        const std::string &resolution, std::string &spec) {
-    spec.clear();
+                        const std::string &resolution, std::string &entry) {
+    entry.clear();
     if (!ppdPath || !*ppdPath)
         return {};
     ppd_file_t *ppd = ppdOpenFile(ppdPath);
@@ -55,7 +55,7 @@ std::string findProfile(const char *ppdPath, const std::string &colorModel, cons
         if (score > bestScore) {
             bestScore = score;
             best = a->value;
-            spec = s;
+            entry = s;
         }
     }
     ppdClose(ppd);

@@ -11,9 +11,9 @@
 namespace qx316::cupsfilter {
 
 // The file of the PPD's best cupsICCProfile entry for these words (empty:
-// none, or no PPD), and its spec in spec.
+// none, or no PPD), and the entry's selector ("RGB.m0.600dpi") in entry.
 std::string findProfile(const char *ppdPath, const std::string &colorModel, const std::string &media,
-                        const std::string &resolution, std::string &spec);
+                        const std::string &resolution, std::string &entry);
 
 // A profile file name as CUPS resolves it: absolute as it is, else under
 // $CUPS_DATADIR/profiles (or the system's CUPS data folder).

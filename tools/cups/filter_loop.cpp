@@ -274,8 +274,8 @@ void Filter::setColour(const cups_page_header2_t &h, const PageLayout &l, const 
     const std::string resolution = h.HWResolution[0] == h.HWResolution[1]
                                        ? std::to_string(h.HWResolution[0]) + "dpi"
                                        : std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) + "dpi";
-    std::string spec;
-    const std::string file = findProfile(std::getenv("PPD"), model, mediaWord, resolution, spec);
+    std::string entry;
+    const std::string file = findProfile(std::getenv("PPD"), model, mediaWord, resolution, entry);
     const std::string key = std::string(intentKeyword(intent)) + "|" + file + "|" + std::to_string(cur_.media) +
                             (adobe ? "|adobe" : "");
     if (key == colourKey_)
@@ -291,11 +291,11 @@ void Filter::setColour(const cups_page_header2_t &h, const PageLayout &l, const 
         if (readProfileFile(path, colour.inkProfile, err))
             colour.inkProfileName = path;
         else
-            say("WARNING", "cupsICCProfile " + spec + ": " + err + "; printing with the built-in ink profile");
+            say("WARNING", "cupsICCProfile " + entry + ": " + err + "; printing with the built-in ink profile");
     }
     auto conv = makeInkConverter(colour, job_->mode(), cur_.media, err);
     if (!conv && !err.empty() && !colour.inkProfile.empty()) {
-        say("WARNING", "cupsICCProfile " + spec + ": " + err + "; printing with the built-in ink profile");
+        say("WARNING", "cupsICCProfile " + entry + ": " + err + "; printing with the built-in ink profile");
         colour.inkProfile.clear();
         conv = makeInkConverter(colour, job_->mode(), cur_.media, err);
     }
