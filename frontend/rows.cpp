@@ -252,23 +252,27 @@ bool RowQuantiser::inkRow(const uint8_t *row) {
         // into the planes as CMYK rows go; white stays without ink.
         uint8_t *q = cmyk_.data();
         converter_->convert(src, fi.samples, q, size_t(width_));
-        for (int x = 0; x < width_; ++x) {
+        // A white pixel's ink is masked to none.
+        const auto inkMask = [&](int x) {
             const uint8_t *px = src + size_t(x) * step;
-            if ((px[0] & px[step - 1] & px[step / 2]) == 255)
-                std::memset(q + 4 * size_t(x), 0, 4);
-        }
+            return (px[0] & px[step / 2] & px[step - 1]) == 255 ? uint8_t(0) : uint8_t(0xFF);
+        };
         if (mode_.kIndex == 3 && mode_.inPlanes == 4) {
             // C, M, Y, K planes: the ink as it comes.
             uint8_t *c = ink_[0].data(), *m = ink_[1].data(), *y = ink_[2].data(), *k = ink_[3].data();
             for (int x = 0; x < width_; ++x, q += 4) {
-                c[x] = q[0];
-                m[x] = q[1];
-                y[x] = q[2];
-                k[x] = q[3];
+                const uint8_t keep = inkMask(x);
+                c[x] = q[0] & keep;
+                m[x] = q[1] & keep;
+                y[x] = q[2] & keep;
+                k[x] = q[3] & keep;
             }
         } else {
-            for (int x = 0; x < width_; ++x) {
-                separateCmyk(mode_, q + 4 * size_t(x), ink);
+            for (int x = 0; x < width_; ++x, q += 4) {
+                const uint8_t keep = inkMask(x);
+                const uint8_t masked[4] = {uint8_t(q[0] & keep), uint8_t(q[1] & keep), uint8_t(q[2] & keep),
+                                           uint8_t(q[3] & keep)};
+                separateCmyk(mode_, masked, ink);
                 for (int p = 0; p < mode_.inPlanes; ++p)
                     ink_[size_t(p)][size_t(x)] = ink[p];
             }
