@@ -139,7 +139,9 @@ int Job::beginPage(const PageShape &shape) {
     }
     partReady_ = false;
     try {
-        quant_ = std::make_unique<RowQuantiser>(mode_, shape.format, shape.width, shape.leftOffset, bool(tap));
+        converter_ = nextConverter_;
+        quant_ = std::make_unique<RowQuantiser>(mode_, shape.format, shape.width, shape.leftOffset, bool(tap),
+                                                converter_.get());
     } catch (const std::bad_alloc &) {
         return fail(kErrMemory, where + ": no memory for the page's line buffers");
     }

@@ -97,6 +97,10 @@ public:
     // the stream was closed cleanly.
     int cancel();
 
+    // The colour-managed separation of the pages begun from now on (null:
+    // the kit's own separation). Any time; the Job keeps it while it needs it.
+    void setInkConverter(std::shared_ptr<const InkConverter> c) { nextConverter_ = std::move(c); }
+
     const ModeInfo &mode() const { return mode_; }
     const JobStats &stats() const { return stats_; }
     const std::string &error() const { return error_; }
@@ -131,6 +135,7 @@ private:
     int row_ = 0;
     int64_t pageLinesSent_ = 0;
     uint64_t lineInputBytes_ = 0; // packed bytes of one line of every input plane
+    std::shared_ptr<const InkConverter> converter_, nextConverter_; // the page's, the next pages'
     std::unique_ptr<class RowQuantiser> quant_;
     JobStats stats_;
     std::string error_;

@@ -142,12 +142,17 @@ void separateCmyk(const ModeInfo &mode, const uint8_t *px, uint8_t *ink) {
 
 } // namespace
 
-RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll)
-    : mode_(mode), format_(format), width_(width), leftOffset_(leftOffset), fillAll_(fillAll) {
+RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll,
+                           const InkConverter *converter)
+    : mode_(mode), converter_(converter), format_(format), width_(width), leftOffset_(leftOffset), fillAll_(fillAll) {
     const size_t n = size_t(mode.inPlanes), w = size_t(width);
     const FormatInfo &fi = info(format);
     if (fi.bytes == 2)
         px_.resize(w * size_t(fi.samples));
+    if (converter_ && (fi.samples == 4 || isHalftoned(format) || mode.planeMode == 1))
+        converter_ = nullptr;
+    if (converter_)
+        cmyk_.resize(w * 4);
     levels_.assign(n, std::vector<uint8_t>(w));
     packed_.resize(n);
     for (size_t p = 0; p < n; ++p) {
@@ -242,7 +247,38 @@ bool RowQuantiser::inkRow(const uint8_t *row) {
     }
     uint8_t ink[QXDRO_MAX_PLANES];
     const size_t step = size_t(fi.samples);
-    for (int x = 0; x < width_; ++x) {
+    if (converter_) {
+        // The whole row through the colour transform, then its C, M, Y, K
+        // into the planes as CMYK rows go; white stays without ink.
+        uint8_t *q = cmyk_.data();
+        converter_->convert(src, fi.samples, q, size_t(width_));
+        // A white pixel's ink is masked to none.
+        const auto inkMask = [&](int x) {
+            const uint8_t *px = src + size_t(x) * step;
+            return (px[0] & px[step / 2] & px[step - 1]) == 255 ? uint8_t(0) : uint8_t(0xFF);
+        };
+        if (mode_.kIndex == 3 && mode_.inPlanes == 4) {
+            // C, M, Y, K planes: the ink as it comes.
+            uint8_t *c = ink_[0].data(), *m = ink_[1].data(), *y = ink_[2].data(), *k = ink_[3].data();
+            for (int x = 0; x < width_; ++x, q += 4) {
+                const uint8_t keep = inkMask(x);
+                c[x] = q[0] & keep;
+                m[x] = q[1] & keep;
+                y[x] = q[2] & keep;
+                k[x] = q[3] & keep;
+            }
+        } else {
+            for (int x = 0; x < width_; ++x, q += 4) {
+                const uint8_t keep = inkMask(x);
+                const uint8_t masked[4] = {uint8_t(q[0] & keep), uint8_t(q[1] & keep), uint8_t(q[2] & keep),
+                                           uint8_t(q[3] & keep)};
+                separateCmyk(mode_, masked, ink);
+                for (int p = 0; p < mode_.inPlanes; ++p)
+                    ink_[size_t(p)][size_t(x)] = ink[p];
+            }
+        }
+    }
+    for (int x = 0; x < width_ && !converter_; ++x) {
         const uint8_t *px = src + size_t(x) * step;
         if (fi.samples == 4)
             separateCmyk(mode_, px, ink);

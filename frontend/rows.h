@@ -35,6 +35,16 @@ bool isHalftoned(RowFormat f);
 // the input planes (0 = none, 255 = full).
 void separatePixel(const ModeInfo &mode, const uint8_t *px, int channels, uint8_t *ink);
 
+// A colour-managed separation a host hands the Job: turns 8-bit gray or RGB
+// pixels into C, M, Y, K ink, 4 bytes a pixel (0 none .. 255 full). The
+// quantiser gives white pixels no ink whatever the converter says.
+class InkConverter {
+public:
+    virtual ~InkConverter() = default;
+    // n pixels of channels (1 or 3) samples each to n ink quadruples.
+    virtual void convert(const uint8_t *px, int channels, uint8_t *cmyk, size_t n) const = 0;
+};
+
 // Turns rows of one page into packed input-plane lines. Pixel x of a row is
 // pixel leftOffset + x of the line.
 class RowQuantiser {
@@ -44,7 +54,11 @@ public:
     // is left alone, and a halftoned plane that is one source plane of the
     // row as it stands (1-bit, no left offset, clean padding bits) is not
     // copied: line() then points into the row itself.
-    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll = true);
+    // A converter, when given, separates gray and RGB rows in colour modes
+    // (the quantiser's own separation serves black-only modes and CMYK rows);
+    // it must outlive the quantiser.
+    RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll = true,
+                 const InkConverter *converter = nullptr);
     // Quantises one row (rowBytes(format, width) bytes); returns false when
     // the row has no ink in any plane, in which case packed() is not filled.
     // A halftoned row's source planes are each read once at most to find
@@ -73,6 +87,7 @@ private:
     template <int Bits> void packBits(int plane);
 
     const ModeInfo &mode_;
+    const InkConverter *converter_;
     RowFormat format_;
     int width_, leftOffset_;
     bool fillAll_;
@@ -92,6 +107,7 @@ private:
     std::vector<uint8_t> bitLine_, scratch_;
     std::vector<std::vector<uint32_t>> expand_;
     std::vector<uint8_t> px_;  // a row taken to 8-bit samples
+    std::vector<uint8_t> cmyk_; // a row's ink from the converter
     std::vector<std::vector<uint8_t>> ink_, levels_, packed_;
     std::vector<std::vector<int>> err_, errNext_;
 };

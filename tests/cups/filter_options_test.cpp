@@ -3,12 +3,16 @@
 // the page header's print-quality level, and the quality and colour mode a
 // request resolves to (the printer application's choice).
 #include "caps.h"
+#include "colour.h"
 #include "filter_raster.h"
 #include "filter_support.h"
 
 #include "mode.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
 
 using qx316::OptionId;
 using qx316::cupsfilter::PrintRequest;
@@ -155,4 +159,71 @@ TEST(FilterOptions, MonochromeIsGrayWhereBlackOnlyDoesNotPrint) {
     }
     EXPECT_GT(blackOnly, 0);
     EXPECT_GT(gray, 0);
+}
+
+// Colour management: the ink profile comes from the PPD's cupsICCProfile
+// entry for the page (the built-in model's when there is none, or when the
+// one named cannot be used: a warning, and the job prints), the intent from
+// print-rendering-intent (an unknown one: a warning, and auto).
+TEST(FilterOptions, IccProfileAndIntent) {
+    const int w = 96, h = 32;
+    const cups_page_header2_t head = qxtest::pageHeader(CUPS_CSPACE_SRGB, 8, CUPS_ORDER_CHUNKED, w, h);
+    const std::string raster = qxtest::writeRaster(
+        {{head, qxtest::pageBytes(head, [](int c, int x, int y) {
+              return unsigned(c == 0 ? x * 2 : c == 1 ? 255 - x * 2 : y * 6);
+          })}});
+    const std::vector<uint8_t> &model = qx316::modelProfile(0, true);
+    char modelPath[] = "/tmp/qx316-model-XXXXXX", junkPath[] = "/tmp/qx316-junk-XXXXXX";
+    const int mfd = mkstemp(modelPath), jfd = mkstemp(junkPath);
+    ASSERT_TRUE(mfd >= 0 && jfd >= 0);
+    ASSERT_EQ(write(mfd, model.data(), model.size()), ssize_t(model.size()));
+    ASSERT_EQ(write(jfd, "not a profile", 13), 13);
+    close(mfd);
+    close(jfd);
+    const auto ppdWith = [](const std::string &lines) {
+        const std::string text = "*PPD-Adobe: \"4.3\"\n" + lines;
+        return qxtest::writeBytes(std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    const std::string modelPpd = ppdWith(std::string("*cupsICCProfile RGB.m0.600dpi/Model: \"") + modelPath + "\"\n");
+    const std::string junkPpd = ppdWith(std::string("*cupsICCProfile RGB.m0.600dpi/Junk: \"") + junkPath + "\"\n");
+    const std::string otherMediaPpd =
+        ppdWith(std::string("*cupsICCProfile RGB.m7.600dpi/Junk: \"") + junkPath + "\"\n" +
+                "*cupsICCProfile RGB.-.600dpi/Model: \"" + modelPath + "\"\n");
+    enum Stream { Default, Other };
+    const struct {
+        const char *name;
+        const std::string *ppd;
+        const char *options;
+        Stream stream;
+        bool warns;
+    } cases[] = {
+        {"no PPD", nullptr, "", Default, false},
+        {"the model's profile named", &modelPpd, "", Default, false},
+        {"a damaged profile named", &junkPpd, "", Default, true},
+        {"the media's entry wins over a wildcard", &otherMediaPpd, "", Default, false},
+        {"relative colorimetric", nullptr, "print-rendering-intent=relative", Other, false},
+        {"an unknown intent", nullptr, "print-rendering-intent=vivid", Default, true},
+    };
+    std::vector<uint8_t> byDefault;
+    for (const auto &c : cases) {
+        if (c.ppd)
+            setenv("PPD", c.ppd->c_str(), 1);
+        else
+            unsetenv("PPD");
+        const qxtest::FilterResult r = qxtest::runFilterProgram(raster, c.options);
+        unsetenv("PPD");
+        ASSERT_TRUE(r.exited && r.status == 0) << c.name << ": " << r.first("ERROR");
+        EXPECT_EQ(r.count("WARNING") > 0, c.warns) << c.name << ": " << r.first("WARNING");
+        if (byDefault.empty())
+            byDefault = r.out;
+        if (c.stream == Default)
+            EXPECT_EQ(r.out, byDefault) << c.name;
+        else
+            EXPECT_NE(r.out, byDefault) << c.name;
+    }
+    for (const std::string *p : {&modelPpd, &junkPpd, &otherMediaPpd})
+        unlink(p->c_str());
+    unlink(modelPath);
+    unlink(junkPath);
+    unlink(raster.c_str());
 }

@@ -101,7 +101,9 @@ const SolidCase kSolid[] = {
     {CUPS_CSPACE_SW, {0.0}, "K"},
     {CUPS_CSPACE_K, {1.0}, "K"},
     {CUPS_CSPACE_RGB, {1.0, 0.0, 0.0}, "MY"},
-    {CUPS_CSPACE_SRGB, {0.0, 1.0, 1.0}, "C"},
+    // sRGB and Adobe RGB are colour managed: their black prints in K alone
+    // (device RGB prints as it is).
+    {CUPS_CSPACE_SRGB, {0.0, 0.0, 0.0}, "K"},
     {CUPS_CSPACE_ADOBERGB, {0.0, 0.0, 0.0}, "K"},
     {CUPS_CSPACE_CMY, {1.0, 0.0, 0.0}, "C"},
     {CUPS_CSPACE_YMC, {1.0, 0.0, 0.0}, "Y"},

@@ -24,7 +24,8 @@ if(NOT QX_I386 AND QX_BUILD_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/cups/ppd/
   if(EXISTS ${CMAKE_SOURCE_DIR}/tools/cups/rastertoqx316.cpp)
     set(qx_filter $<TARGET_FILE:rastertoqx316>)
 
-    add_test(NAME cups_ppd_cupstestppd COMMAND ${qx_cups_dir}/system_ppd.sh ${qx_ppd_dir} ${qx_filter})
+    add_test(NAME cups_ppd_cupstestppd COMMAND ${qx_cups_dir}/system_ppd.sh ${qx_ppd_dir} ${qx_filter}
+                                               ${CMAKE_BINARY_DIR}/tools/icc/profiles)
     set_tests_properties(cups_ppd_cupstestppd PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)
 
     if(QX_SANITIZERS)

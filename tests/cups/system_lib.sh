@@ -153,6 +153,8 @@ CONF
 Listen 127.0.0.1:$p
 ServerName 127.0.0.1
 LogLevel debug
+# Every job's lines stay in error_log: no rotation.
+MaxLogSize 0
 Browsing No
 BrowseLocalProtocols none
 WebInterface No

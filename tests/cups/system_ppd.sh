@@ -2,9 +2,9 @@
 # The generated PPDs pass cupstestppd with every warning counted as a
 # failure, with the built filter in place of the installed one (-R).
 # There is one PPD per print head that prints, and no other.
-# Usage: system_ppd.sh PPD_DIR FILTER
+# Usage: system_ppd.sh PPD_DIR FILTER PROFILE_DIR
 set -uo pipefail
-ppd_dir=$1 filter=$2
+ppd_dir=$1 filter=$2 profiles=$3
 . "$(dirname "$0")/system_lib.sh"
 need_tools cupstestppd cups-config
 [ -x "$filter" ] || fail "no filter at $filter (build rastertoqx316 first)"
@@ -15,6 +15,9 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/root$CUPS_SYSTEM_SERVERBIN/filter"
 cp "$filter" "$work/root$CUPS_SYSTEM_SERVERBIN/filter/rastertoqx316"
 chmod 0755 "$work/root$CUPS_SYSTEM_SERVERBIN/filter/rastertoqx316"
+# ... and for the cupsICCProfile files in ROOT/<datadir>/profiles, where they are installed.
+mkdir -p "$work/root$CUPS_SYSTEM_DATADIR/profiles/qx316"
+cp "$profiles"/*.icc "$work/root$CUPS_SYSTEM_DATADIR/profiles/qx316/" || fail "no profiles in $profiles"
 
 shopt -s nullglob
 ppds=("$ppd_dir"/*.ppd)

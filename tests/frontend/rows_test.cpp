@@ -403,3 +403,56 @@ TEST(Flow, CancelEndsThePageCleanly) {
 }
 
 } // namespace
+
+namespace {
+
+// A converter that lays the same ink on every pixel, white or not.
+class FixedInk final : public qx316::InkConverter {
+public:
+    void convert(const uint8_t *, int, uint8_t *cmyk, size_t n) const override {
+        for (size_t i = 0; i < n; ++i) {
+            cmyk[4 * i] = 200;
+            cmyk[4 * i + 1] = 150;
+            cmyk[4 * i + 2] = 100;
+            cmyk[4 * i + 3] = 60;
+        }
+    }
+};
+
+} // namespace
+
+// With a converter, white pixels of an inked row get no ink in any plane
+// whatever the converter says, in modes with and without K; the other
+// pixels get the converter's ink; black-only modes keep their own
+// separation (the converter is not asked).
+TEST(RowFormats, ConverterInkSparesWhitePixels) {
+    const FixedInk conv;
+    const int w = 64;
+    for (const qx316::PrintOptions &o : {opts(3, 0), opts(5, 0), opts(5, 26), opts(10, 7, 0, 1)}) {
+        const qx316::ModeInfo mode = qx316::queryMode(o);
+        ASSERT_TRUE(mode.problem.empty()) << mode.problem;
+        for (qx316::RowFormat f : {qx316::RowFormat::Rgb8, qx316::RowFormat::Gray8}) {
+            const int ch = f == qx316::RowFormat::Rgb8 ? 3 : 1;
+            std::vector<uint8_t> row(size_t(w) * size_t(ch), 255);
+            for (int x = 0; x < w; x += 3)
+                std::fill_n(row.begin() + x * ch, ch, uint8_t(60)); // every third pixel dark gray, the rest white
+            qx316::RowQuantiser q(mode, f, w, 0, true, &conv);
+            int inkedGray = 0;
+            for (int y = 0; y < 8; ++y) {
+                if (!q.next(row.data()))
+                    continue; // no dot yet: the levels were not filled
+                for (int p = 0; p < mode.inPlanes; ++p)
+                    for (int x = 0; x < w; ++x) {
+                        const uint8_t level = q.levels(p)[size_t(x)];
+                        if (x % 3 != 0)
+                            ASSERT_EQ(level, 0) << describeMode(mode) << " plane " << p << " white pixel " << x;
+                        else
+                            inkedGray += level != 0;
+                    }
+            }
+            // The gray pixels printed the converter's ink: every plane (or,
+            // black only, the gray's own darkness in K) has some.
+            EXPECT_GT(inkedGray, 8 * (w / 3) / 2) << describeMode(mode);
+        }
+    }
+}

@@ -127,11 +127,11 @@ pdftoppm -r 30 -f 2 -l 2 -jpeg -singlefile "$work/in/pages.pdf" "$work/in/magent
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -dcupsColorSpace=19 -dcupsBitsPerColor=8 -dFirstPage=1 -dLastPage=1 \
   -sOutputFile="$work/in/cyan.pwg" "$work/in/pages.pdf" || fail "gs could not make the PWG raster"
 
-# Sends a job; prints its id. job NAME PRINTER FILE FORMAT QUALITY COLOR MEDIA [COMPOSITE]
+# Sends a job; prints its id. job NAME PRINTER FILE FORMAT QUALITY COLOR MEDIA [COMPOSITE [INTENT]]
 job() {
   local out id
   out=$(ipptool -tv -d job_name="$1" -d format="$4" -d quality="$5" -d color_mode="$6" -d media_type="$7" \
-        -d composite="${8:-off}" -f "$3" "$(uri "$2")" "$here/print_job.test" 2>&1) ||
+        -d composite="${8:-off}" -d intent="${9:-auto}" -f "$3" "$(uri "$2")" "$here/print_job.test" 2>&1) ||
     fail "Print-Job $1 was not accepted: $(printf '%s\n' "$out" | grep -E 'status|message|FAIL' | head -5)"
   id=$(printf '%s\n' "$out" | sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -1)
   [ -n "$id" ] || fail "Print-Job $1 gave no job id"
@@ -171,8 +171,10 @@ pages() { # STREAM
 }
 mode_line() { logtext | sed -n "s/.*\\[Job $1\\] Printing with \\(.*\\)/\\1/p" | head -1; }
 
-# Cyan lands in C (and its light plane where the mode has one), never in M,
-# Y or K; magenta in M; black in K alone where the mode has K.
+# Cyan lands in C (and its light plane where the mode has one), never in M
+# or K; magenta in M, never in Y or K; black in K alone where the mode has K.
+# (sRGB's cyan is greener and its magenta bluer than the inks: the colour
+# transform adds some Y to cyan and some C to magenta.)
 expect_planes() { # STREAM WANT... (page:plane patterns that must be there) -- NOT... (absent)
   local stream=$1 got; shift
   got=" $(inked "$stream")"
@@ -190,14 +192,49 @@ expect_planes() { # STREAM WANT... (page:plane patterns that must be there) -- N
 
 echo "== formats: PNG, JPEG, PWG raster, a 3-page PDF"
 id=$(job png qx0 "$work/in/cyan.png" image/png 4 color m0); wait_done qx0 "$id" png
-expect_planes "$work/out/png.prn" 1:C -- 1:M 1:Y 1:K
+expect_planes "$work/out/png.prn" 1:C -- 1:M 1:K
 id=$(job jpeg qx0 "$work/in/magenta.jpg" image/jpeg 4 color m0); wait_done qx0 "$id" jpeg
-expect_planes "$work/out/jpeg.prn" 1:M -- 1:C 1:Y 1:K
+expect_planes "$work/out/jpeg.prn" 1:M -- 1:Y 1:K
 id=$(job pwg qx0 "$work/in/cyan.pwg" image/pwg-raster 4 color m0); wait_done qx0 "$id" pwg
-expect_planes "$work/out/pwg.prn" 1:C -- 1:M 1:Y 1:K
+expect_planes "$work/out/pwg.prn" 1:C -- 1:M 1:K
 id=$(job pdf qx0 "$work/in/pages.pdf" application/pdf 4 color m0); wait_done qx0 "$id" pdf
 [ "$(pages "$work/out/pdf.prn")" = 3 ] || fail "the PDF job has $(pages "$work/out/pdf.prn") pages, not 3"
-expect_planes "$work/out/pdf.prn" 1:C 2:M 3:K -- 1:M 1:K 2:C 2:K 3:C 3:M 3:Y
+expect_planes "$work/out/pdf.prn" 1:C 2:M 3:K -- 1:M 1:K 2:Y 2:K 3:C 3:M 3:Y
+
+echo "== rendering intents and the printer's profile folder"
+colour_line() { logtext | sed -n "s/.*\\[Job $1\\] Colour: \\(.*\\)/\\1/p" | head -1; }
+id=$(job perceptual qx0 "$work/in/cyan.png" image/png 4 color m0 off perceptual); wait_done qx0 "$id" perceptual
+[[ "$(colour_line "$id")" == "intent perceptual, ink profile built in "* ]] ||
+  fail "the perceptual job printed with: $(colour_line "$id")"
+expect_planes "$work/out/perceptual.prn" 1:C -- 1:M 1:K
+# The printer's profile folder, as the job log names it: STATE/profiles/PRINTER-ID.
+profiles=$(colour_line "$id" | sed -n 's/.*none usable in \(.*\)\/), .*/\1/p')
+[[ "$profiles" == "$work/state/profiles/"[0-9]* ]] || fail "qx0's profile folder is '$profiles', not under $work/state/profiles"
+mkdir -p "$profiles"
+# A damaged profile: a warning, and the built-in one prints.
+echo "not a profile" >"$profiles/default.icc"
+id=$(job badprofile qx0 "$work/in/cyan.png" image/png 4 color m0 off relative); wait_done qx0 "$id" badprofile
+[[ "$(colour_line "$id")" == "intent relative, ink profile built in "* ]] ||
+  fail "the job with a damaged profile printed with: $(colour_line "$id")"
+logtext | grep -q "\[Job $id\] .*not a readable ICC profile" || fail "no warning for the damaged profile"
+rm -f "$profiles/default.icc"
+# A CMYK printer profile for media m0 replaces the built-in one.
+if [ -f /usr/share/color/icc/ghostscript/default_cmyk.icc ]; then
+  cp /usr/share/color/icc/ghostscript/default_cmyk.icc "$profiles/m0.icc"
+  id=$(job ownprofile qx0 "$work/in/cyan.png" image/png 4 color m0 off relative); wait_done qx0 "$id" ownprofile
+  [[ "$(colour_line "$id")" == "intent relative, ink profile $profiles/m0.icc, "* ]] ||
+    fail "the job with the folder's profile printed with: $(colour_line "$id")"
+  cmp -s "$work/out/ownprofile.prn" "$work/out/badprofile.prn" && fail "the folder's profile changed nothing"
+  rm -f "$profiles/m0.icc"
+fi
+# An intent the printer does not offer: refused, or printed as auto with a warning.
+out=$(ipptool -tv -d job_name=vivid -d format=image/png -d quality=4 -d color_mode=color -d media_type=m0 \
+      -d composite=off -d intent=vivid -f "$work/in/cyan.png" "$(uri qx0)" "$here/print_job.test" 2>&1) || true
+id=$(printf '%s\n' "$out" | sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -1)
+if [ -n "$id" ]; then
+  wait_done qx0 "$id" vivid
+  [[ "$(colour_line "$id")" == "intent auto, "* ]] || fail "the vivid job printed with: $(colour_line "$id")"
+fi
 
 echo "== print quality and colour mode"
 declare -A seen=()
@@ -209,7 +246,7 @@ for q in 3 4 5; do
     [ -n "$m" ] || fail "job $n: no print mode in the log"
     seen[$n]=$m
     if [ $c = color ]; then
-      expect_planes "$work/out/$n.prn" 1:C -- 1:M 1:Y 1:K
+      expect_planes "$work/out/$n.prn" 1:C -- 1:M 1:K
     else
       # Cyan on gray rows: black-only printing on media 0 (plane mode 1).
       expect_planes "$work/out/$n.prn" 1:K -- 1:C 1:M 1:Y
@@ -542,7 +579,7 @@ if [ $need_cups = 1 ]; then
   echo "cupsd pid $cupsd_pid on $cupsd_host"
   chmod 0644 "$work/in/magenta.jpg"
   # QUEUE APP-PRINTER COLOUR-DEVICE WANT... -- ABSENT...
-  for c in "cupscolor qx0 True 1:M -- 1:C 1:K" "cupsgray qx2 False 1:K -- 1:C 1:M 1:Y"; do
+  for c in "cupscolor qx0 True 1:M -- 1:Y 1:K" "cupsgray qx2 False 1:K -- 1:C 1:M 1:Y"; do
     read -r queue printer colordev planes <<<"$c"
     lpadmin -h "$cupsd_host" -p "$queue" -E -v "$(uri "$printer")" -m everywhere 2>"$work/lpadmin.err" ||
       fail "lpadmin -m everywhere for $printer: $(cat "$work/lpadmin.err")"

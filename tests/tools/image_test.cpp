@@ -1,5 +1,6 @@
 // Page reading: PNG and PNM of odd widths, 16-bit and alpha inputs, and
 // damaged files; then such a page printed and read back pixel for pixel.
+#include "colour.h"
 #include "image.h"
 #include "job.h"
 #include "qx316_stream.h"
@@ -7,6 +8,7 @@
 #include "stream_builder.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -25,8 +27,9 @@ void appendBytes(png_structp png, png_bytep data, png_size_t n) {
     out->insert(out->end(), data, data + n);
 }
 
-// Encodes samples (big-endian 16-bit when depth is 16) as a PNG in memory.
-Bytes encodePng(int w, int h, int colourType, int depth, const Bytes &samples) {
+// Encodes samples (big-endian 16-bit when depth is 16) as a PNG in memory,
+// with an embedded ICC profile when one is given.
+Bytes encodePng(int w, int h, int colourType, int depth, const Bytes &samples, const Bytes *icc = nullptr) {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -37,6 +40,8 @@ Bytes encodePng(int w, int h, int colourType, int depth, const Bytes &samples) {
     png_set_write_fn(png, &out, appendBytes, nullptr);
     png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (icc)
+        png_set_iCCP(png, info, "page", PNG_COMPRESSION_TYPE_BASE, icc->data(), png_uint_32(icc->size()));
     png_write_info(png, info);
     const size_t rowBytes = samples.size() / size_t(h);
     for (int y = 0; y < h; ++y)
@@ -242,3 +247,43 @@ TEST(ReadImage, OddWidthPagePrintsExactly) {
 }
 
 } // namespace
+
+namespace {
+
+Bytes profileBytes(cmsHPROFILE p) {
+    cmsUInt32Number n = 0;
+    cmsSaveProfileToMem(p, nullptr, &n);
+    Bytes b(n);
+    cmsSaveProfileToMem(p, b.data(), &n);
+    cmsCloseProfile(p);
+    return b;
+}
+
+} // namespace
+
+// A PNG's embedded profile (iCCP) comes with its pixels, inflated; one larger
+// than the bound is left out and the picture still reads.
+TEST(ReadPng, EmbeddedProfiles) {
+    const Bytes small = profileBytes(cmsCreate_sRGBProfile());
+    cmsHPROFILE big = cmsCreate_sRGBProfile();
+    cmsMLU *text = cmsMLUalloc(nullptr, 1);
+    const std::string filler(qx316::kMaxEmbeddedProfileBytes, 'x');
+    cmsMLUsetASCII(text, "en", "US", filler.c_str());
+    cmsWriteTag(big, cmsSigCopyrightTag, text);
+    cmsMLUfree(text);
+    const Bytes large = profileBytes(big);
+    ASSERT_GT(large.size(), qx316::kMaxEmbeddedProfileBytes);
+    const Bytes px = pattern(12 * 5 * 3, 7);
+    const struct {
+        const char *name;
+        const Bytes *icc;
+        const Bytes *want;
+    } cases[] = {{"none", nullptr, nullptr}, {"sRGB", &small, &small}, {"beyond the bound", &large, nullptr}};
+    for (const auto &c : cases) {
+        const Bytes file = encodePng(12, 5, PNG_COLOR_TYPE_RGB, 8, px, c.icc);
+        ASSERT_FALSE(file.empty()) << c.name;
+        const qx316::Image img = read(file);
+        EXPECT_EQ(img.pixels, px) << c.name;
+        EXPECT_EQ(img.iccProfile, c.want ? *c.want : Bytes()) << c.name;
+    }
+}

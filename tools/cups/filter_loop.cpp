@@ -1,12 +1,16 @@
 #include "filter_loop.h"
 
+#include "filter_colour.h"
 #include "filter_raster.h"
+
+#include "colour.h"
 
 #include <cups/cups.h>
 #include <cups/raster.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -169,6 +173,7 @@ private:
     Step cancelJob();
     Step page(const cups_page_header2_t &h);
     Step startJob(const PrintOptions &o);
+    void setColour(const cups_page_header2_t &h, const PageLayout &l, const PrintRequest &r);
     Step printCopy(const PageLayout &l, int copy, Spool *planes, Spool *rows);
     bool readLine(const PageLayout &l, int y, Spool *planes, uint8_t *line, std::string &err);
 
@@ -178,6 +183,7 @@ private:
     cups_raster_t *raster_ = nullptr;
     PrintRequest jobRequest_;
     PrintOptions cur_;
+    std::string colourKey_; // what the job's converter was built for
     std::unique_ptr<Job> job_;
     int pages_ = 0;      // pages printed (all their copies)
     int copiesOut_ = 0;  // copies of the current page begun
@@ -242,6 +248,62 @@ Filter::Step Filter::startJob(const PrintOptions &o) {
     say("DEBUG", "rastertoqx316: quality code " + std::to_string(o.quality) + ", media code " + std::to_string(o.media) +
                      ", colour mode " + std::to_string(o.colorMode) + ": " + describeMode(job_->mode()));
     return Step::Next;
+}
+
+// The page's colour transform: sRGB, sGray and Adobe RGB rasters to the ink
+// profile the PPD names for the page's colour model, media and resolution
+// (or the built-in model's), with the intent asked for. A profile that
+// cannot be used is reported and the built-in one prints: the job goes on.
+// Device colour spaces (RGB, W, CMYK, ...) print as they are, through the
+// kit's own separation.
+void Filter::setColour(const cups_page_header2_t &h, const PageLayout &l, const PrintRequest &r) {
+    const unsigned space = unsigned(h.cupsColorSpace);
+    const bool adobe = space == CUPS_CSPACE_ADOBERGB;
+    if (space != CUPS_CSPACE_SRGB && space != CUPS_CSPACE_SW && !adobe) {
+        if (!colourKey_.empty() && colourKey_ != "device")
+            job_->setInkConverter(nullptr);
+        colourKey_ = "device";
+        return;
+    }
+    Intent intent = Intent::Auto;
+    if (!findIntent(r.intent, intent))
+        say("WARNING", std::string(kIntentName) + "=" + r.intent + " is not an intent this printer knows; printing with auto");
+    const char *model = l.colors == 1 ? "Gray" : l.colors == 4 ? "CMYK" : "RGB";
+    const Choice *media = choiceByCode(OptionId::Media, cur_.media);
+    const std::string mediaWord = media ? media->keyword : "m" + std::to_string(cur_.media);
+    const std::string resolution = h.HWResolution[0] == h.HWResolution[1]
+                                       ? std::to_string(h.HWResolution[0]) + "dpi"
+                                       : std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) + "dpi";
+    std::string entry;
+    const std::string file = findProfile(std::getenv("PPD"), model, mediaWord, resolution, entry);
+    const std::string key = std::string(intentKeyword(intent)) + "|" + file + "|" + std::to_string(cur_.media) +
+                            (adobe ? "|adobe" : "");
+    if (key == colourKey_)
+        return;
+    colourKey_ = key;
+    ColourSettings colour;
+    colour.intent = intent;
+    if (adobe)
+        colour.pageProfile = adobeRgbProfile();
+    std::string err;
+    if (!file.empty()) {
+        const std::string path = profilePath(file);
+        if (readProfileFile(path, colour.inkProfile, err))
+            colour.inkProfileName = path;
+        else
+            say("WARNING", "cupsICCProfile " + entry + ": " + err + "; printing with the built-in ink profile");
+    }
+    auto conv = makeInkConverter(colour, job_->mode(), cur_.media, err);
+    if (!conv && !err.empty() && !colour.inkProfile.empty()) {
+        say("WARNING", "cupsICCProfile " + entry + ": " + err + "; printing with the built-in ink profile");
+        colour.inkProfile.clear();
+        conv = makeInkConverter(colour, job_->mode(), cur_.media, err);
+    }
+    if (!conv && !err.empty())
+        say("WARNING", "no colour management: " + err);
+    say("DEBUG", std::string("rastertoqx316: intent ") + intentKeyword(intent) + ", ink profile " +
+                     (colour.inkProfile.empty() ? std::string("built in") : colour.inkProfileName));
+    job_->setInkConverter(std::move(conv));
 }
 
 bool Filter::readLine(const PageLayout &l, int y, Spool *planes, uint8_t *line, std::string &err) {
@@ -309,9 +371,11 @@ Filter::Step Filter::page(const cups_page_header2_t &h) {
         if (rc != kOk)
             return kitFail(where);
         job_.reset();
+        colourKey_.clear();
     }
     if (!job_ && startJob(opts) == Step::Stop)
         return Step::Stop;
+    setColour(h, l, request);
     say("INFO", "Printing page " + std::to_string(number) + " (" + std::to_string(l.shape.width) + " x " +
                     std::to_string(l.shape.height) + " " + l.spaceName + " " + std::to_string(l.bitsPerColor) +
                     "-bit, " + std::to_string(l.copies) + (l.copies == 1 ? " copy)" : " copies)"));

@@ -332,6 +332,9 @@ bool pageOptions(const cups_page_header2_t &h, const PrintRequest &job, PrintReq
     }
     if (level != unsigned(kNoLevel))
         out.level = int(level);
+    // The PPD's intent choice, where the job named none of its own.
+    if (h.cupsRenderingIntent[0] && job.intent == "auto")
+        out.intent.assign(h.cupsRenderingIntent, strnlen(h.cupsRenderingIntent, sizeof h.cupsRenderingIntent));
     return true;
 }
 
@@ -392,7 +395,7 @@ int namedLevel(const char *choice, const char *quality) {
 }
 
 bool readsOption(const char *name) {
-    for (const char *k : {kMediaName, kMediaTypeName, kColorModeName, kQualityName, kLevelKeyword})
+    for (const char *k : {kMediaName, kMediaTypeName, kColorModeName, kQualityName, kLevelKeyword, kIntentName})
         if (std::strcmp(k, name) == 0)
             return true;
     for (const OptionInfo &shape : optionTable())
@@ -437,6 +440,8 @@ bool jobOptions(const char *optionString, PrintRequest &out, std::string &err, s
     if (!options.get(optionInfo(OptionId::ColorMode).keyword) && colorMode >= 0)
         r.options.colorMode = colorMode;
     r.level = namedLevel(options.get(kLevelKeyword), options.get(kQualityName));
+    if (const char *intent = options.get(kIntentName))
+        r.intent = intent;
     if (unused) {
         unused->clear();
         for (int i = 0; i < options.n; ++i)

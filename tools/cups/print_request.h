@@ -39,9 +39,14 @@ constexpr LevelChoice kLevelChoices[] = {
 // ignored); false for other words.
 bool levelFromChoice(std::string_view choice, int &level);
 
+// The IPP name of the rendering intent option (a job option, and the PPD
+// option whose choices set the page header's cupsRenderingIntent).
+constexpr const char *kIntentName = "print-rendering-intent";
+
 struct PrintRequest {
     PrintOptions options; // colorMode other than 0 asks for monochrome
     int level = kNoLevel; // kDraft, kNormal, kHigh: replaces options.quality
+    std::string intent = "auto"; // rendering intent keyword as asked (checked when the page prints)
 };
 
 // The library options a request prints with. Monochrome prints black only

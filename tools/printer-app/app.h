@@ -98,6 +98,11 @@ bool printClaimed(pappl_job_t *job, Print &&print) {
 void jobEvent(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *job, pappl_event_t event, void *data);
 
 // The raster callbacks, also driven by the PDF filter.
+// A document's embedded ICC profile (gray or RGB) for the job's colour
+// transform, set by a filter around its raster calls and forgotten with an
+// empty one.
+void setDocumentProfile(pappl_job_t *job, std::vector<uint8_t> profile);
+
 bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
 bool rasterStartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
 bool rasterWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned y,

@@ -3,6 +3,7 @@
 #include "app.h"
 #include "job_guard.h"
 
+#include "colour.h"
 #include "device.h"
 #include "job.h"
 #include "qx316_stream.h"
@@ -13,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <unistd.h>
 
 namespace qx316::app {
@@ -298,9 +301,14 @@ bool driverCallback(pappl_system_t *, const char *driver_name, const char *, con
         data->vendor[i] = vendorNames[i].c_str();
 
     ipp_t *a = ippNew();
-    // The kit maps colours one way for every picture.
-    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
-    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+    // The rendering intents the kit's colour transform honours.
+    std::vector<const char *> intents;
+    for (const IntentInfo &i : intentTable())
+        intents.push_back(i.keyword);
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+                 intentKeyword(Intent::Auto));
+    ippAddStrings(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", int(intents.size()),
+                  nullptr, intents.data());
     ippAddBoolean(a, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
     // One-sided only: no back side to turn.
     ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
@@ -426,6 +434,73 @@ bool rasterStartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
 
 namespace {
 
+std::mutex &profilesLock() {
+    static std::mutex m;
+    return m;
+}
+std::map<pappl_job_t *, std::vector<uint8_t>> &documentProfiles() {
+    static auto *m = new std::map<pappl_job_t *, std::vector<uint8_t>>; // outlives job threads at exit
+    return *m;
+}
+
+std::vector<uint8_t> documentProfile(pappl_job_t *job) {
+    const std::lock_guard<std::mutex> hold(profilesLock());
+    const auto it = documentProfiles().find(job);
+    return it == documentProfiles().end() ? std::vector<uint8_t>() : it->second;
+}
+
+// The job's colour transform: the job's print-rendering-intent (one the
+// printer does not offer prints as auto, with a warning), to the ink profile
+// of the job's media from the printer's profile folder
+// (STATE/profiles/PRINTER-ID/MEDIA.icc, else default.icc there, else the
+// built-in model's). A profile that cannot be used is logged and the
+// built-in one prints.
+void setColour(pappl_job_t *job, JobState *s) {
+    Intent intent = Intent::Auto;
+    if (ipp_attribute_t *a = papplJobGetAttribute(job, "print-rendering-intent")) {
+        const char *v = ippGetString(a, 0, nullptr);
+        if (v && !findIntent(v, intent))
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "print-rendering-intent %s is not offered; printing with auto", v);
+    }
+    ColourSettings colour;
+    colour.intent = intent;
+    colour.pageProfile = documentProfile(job);
+    pappl_printer_t *printer = papplJobGetPrinter(job);
+    const HeadDriver *d = headOf(printer);
+    std::string err, dir = "(no state folder)";
+    if (d && d->app) {
+        dir = d->app->stateDir + "/profiles/" + std::to_string(papplPrinterGetID(printer)) + "/";
+        for (const std::string &name : {profileFileName(s->resolved.options.media), std::string(kDefaultProfileFile)}) {
+            const std::string path = dir + name;
+            if (access(path.c_str(), F_OK) != 0)
+                continue;
+            if (readProfileFile(path, colour.inkProfile, err))
+                colour.inkProfileName = path;
+            else
+                papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; printing with the built-in ink profile", err.c_str());
+            break;
+        }
+    }
+    auto conv = makeInkConverter(colour, s->job->mode(), s->resolved.options.media, err);
+    if (!conv && !err.empty() && !colour.pageProfile.empty()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; printing the document as sRGB", err.c_str());
+        colour.pageProfile.clear();
+        conv = makeInkConverter(colour, s->job->mode(), s->resolved.options.media, err);
+    }
+    if (!conv && !err.empty() && !colour.inkProfile.empty()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; printing with the built-in ink profile", err.c_str());
+        colour.inkProfile.clear();
+        conv = makeInkConverter(colour, s->job->mode(), s->resolved.options.media, err);
+    }
+    if (!conv && !err.empty())
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "No colour management: %s", err.c_str());
+    const std::string builtIn = "built in (none usable in " + dir + ")";
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Colour: intent %s, ink profile %s, %s", intentKeyword(intent),
+                colour.inkProfile.empty() ? builtIn.c_str() : colour.inkProfileName.c_str(),
+                colour.pageProfile.empty() ? "sRGB document" : "the document's own profile");
+    s->job->setInkConverter(std::move(conv));
+}
+
 bool startJobClaimed(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
     if (!options || !device) {
         papplJobSetMessage(job, "the job has no print options or no device");
@@ -454,6 +529,7 @@ bool startJobClaimed(pappl_job_t *job, pappl_pr_options_t *options, pappl_device
     });
     if (rc != kOk)
         return kitFailed(job, s, "job start");
+    setColour(job, s);
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printing with quality %d, media %d, head %d, colour mode %d: %s",
                 s->resolved.options.quality, s->resolved.options.media, s->resolved.options.head,
                 s->resolved.options.colorMode, describeMode(s->job->mode()).c_str());
@@ -608,5 +684,13 @@ const char *testpageCallback(pappl_printer_t *printer, char *buffer, size_t bufs
 }
 
 } // namespace
+
+void setDocumentProfile(pappl_job_t *job, std::vector<uint8_t> profile) {
+    const std::lock_guard<std::mutex> hold(profilesLock());
+    if (profile.empty())
+        documentProfiles().erase(job);
+    else
+        documentProfiles()[job] = std::move(profile);
+}
 
 } // namespace qx316::app

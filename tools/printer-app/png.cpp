@@ -76,11 +76,14 @@ bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *) {
             fail(err);
         else {
             bytes = std::vector<uint8_t>();
+            // The picture's own ICC profile, if it has one, for the colour transform.
+            setDocumentProfile(job, std::move(image.iccProfile));
             pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, image.channels == 3);
             ok = options && papplJobFilterImage(job, device, options, image.pixels.data(), image.width, image.height,
                                                 image.channels, ppi, false);
             if (options)
                 papplJobDeletePrintOptions(options);
+            setDocumentProfile(job, {});
         }
         return ok;
     });

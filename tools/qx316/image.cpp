@@ -1,5 +1,7 @@
 #include "image.h"
 
+#include "colour.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -69,7 +71,17 @@ bool readPng(const uint8_t *data, size_t size, Image &out, std::string &err, int
         return false;
     }
     png_set_read_fn(png, &reader, readFromMemory);
+    // An embedded profile larger than the bound is skipped, not inflated.
+    png_set_chunk_malloc_max(png, kMaxEmbeddedProfileBytes + 4096);
     png_read_info(png, info);
+    out.iccProfile.clear();
+    png_charp iccName = nullptr;
+    png_bytep icc = nullptr;
+    png_uint_32 iccBytes = 0;
+    int iccCompression = 0;
+    if (png_get_iCCP(png, info, &iccName, &iccCompression, &icc, &iccBytes) == PNG_INFO_iCCP && icc &&
+        iccBytes <= kMaxEmbeddedProfileBytes)
+        out.iccProfile.assign(icc, icc + iccBytes);
     const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     const int type = png_get_color_type(png, info);
     const bool colour = (type & PNG_COLOR_MASK_COLOR) != 0;

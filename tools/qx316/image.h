@@ -15,6 +15,7 @@ struct Image {
     int height = 0;
     int channels = 0;
     std::vector<uint8_t> pixels;
+    std::vector<uint8_t> iccProfile; // a PNG's embedded ICC profile (iCCP), if any
 };
 
 // Largest page the tool reads: the library's line width is a signed 16-bit
@@ -27,7 +28,9 @@ constexpr int64_t kMaxImageSamples = int64_t(1) << 30;
 constexpr size_t kMaxInputBytes = size_t(512) << 20;
 
 // Reads a PNG (gray, gray+alpha, RGB, RGBA; 8 or 16 bits; alpha over white)
-// or a PNM (P4, P5, P6) from memory, by its signature. False with err set
+// or a PNM (P4, P5, P6) from memory, by its signature, with a PNG's
+// embedded ICC profile (at most kMaxEmbeddedProfileBytes; a larger one is
+// left out). False with err set
 // for anything else, a damaged file or bytes after its end, and for a page
 // wider than maxWidth pixels, which is refused before any pixel is decoded.
 // Memory is bounded by what the data holds: a header alone allocates nothing.

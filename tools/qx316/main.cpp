@@ -1,5 +1,6 @@
 // qx316: print pages through the library, decode a printer stream into
 // pictures, or list its commands.
+#include "colour.h"
 #include "device.h"
 #include "image.h"
 #include "job.h"
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <fcntl.h>
 #include <new>
@@ -38,6 +40,8 @@ struct Tool {
     bool progress = false;    // stderr is a terminal and not quiet
     std::string out;
     std::string planesDir;
+    std::string iccProfile;   // print: the ink profile file; "none" = the kit's own separation
+    qx316::Intent intent = qx316::Intent::Auto;
     std::vector<std::string> inputs;
 };
 
@@ -63,6 +67,12 @@ void usage(FILE *f) {
             line += std::string("  (or --") + o.flag + ")";
         std::fprintf(f, "%-58s %s\n", line.c_str(), o.name);
     }
+    std::string intents;
+    for (const qx316::IntentInfo &i : qx316::intentTable())
+        intents += (intents.empty() ? "" : "|") + std::string(i.keyword);
+    std::fprintf(f, "colour:\n  --icc-profile FILE|none%35s Ink profile (default: the built-in ink model's)\n"
+                    "  --intent %-49s Rendering intent\n",
+                 "", intents.c_str());
     std::fputs("other options: --dpi N (built-in test page, default 600)  --send-blank  --quiet\n"
                "See docs/qx316.md.\n",
                f);
@@ -127,6 +137,25 @@ bool parseArgs(Tool &t, int argc, char **argv) {
                 return false;
             }
             ++i;
+            continue;
+        }
+        if (a == "--intent") {
+            if (i + 1 >= argc || !qx316::findIntent(argv[i + 1], t.intent)) {
+                std::string all;
+                for (const qx316::IntentInfo &in : qx316::intentTable())
+                    all += std::string(" ") + in.keyword;
+                error("--intent needs one of:" + all);
+                return false;
+            }
+            ++i;
+            continue;
+        }
+        if (a == "--icc-profile") {
+            if (i + 1 >= argc) {
+                error("--icc-profile needs a file (or none)");
+                return false;
+            }
+            t.iccProfile = argv[++i];
             continue;
         }
         if (a == "--all-pages") {
@@ -271,6 +300,42 @@ int runPrint(Tool &t) {
             return 1;
         }
     }
+    // The colour transform: sRGB (or a page's embedded profile) to the ink
+    // profile. A bad ink profile stops the job; a bad embedded profile is
+    // reported and the page printed as sRGB.
+    qx316::ColourSettings colour;
+    colour.intent = t.intent;
+    const bool managed = t.iccProfile != "none";
+    if (managed && !t.iccProfile.empty()) {
+        std::string err;
+        if (!qx316::readProfileFile(t.iccProfile, colour.inkProfile, err)) {
+            error(err);
+            return 1;
+        }
+        colour.inkProfileName = t.iccProfile;
+    }
+    std::shared_ptr<const qx316::InkConverter> plain;
+    if (managed && mode.problem.empty()) {
+        std::string err;
+        plain = qx316::makeInkConverter(colour, mode, t.opt.media, err);
+        if (!err.empty()) {
+            error(err);
+            return 1;
+        }
+    }
+    const auto converterFor = [&](const qx316::Image &img, const std::string &name) {
+        if (!plain || img.iccProfile.empty())
+            return plain;
+        qx316::ColourSettings s = colour;
+        s.pageProfile = img.iccProfile;
+        std::string err;
+        auto c = qx316::makeInkConverter(s, mode, t.opt.media, err);
+        if (!c) {
+            std::fprintf(stderr, "WARNING: %s: %s; printed as sRGB\n", name.c_str(), err.c_str());
+            return plain;
+        }
+        return c;
+    };
     OutFile out;
     if (!out.open(t.out))
         return 1;
@@ -281,6 +346,7 @@ int runPrint(Tool &t) {
             std::fprintf(stderr, "\rpage %d line %d of %d ", page, line, lines);
         };
     int rc = job.begin([&](const uint8_t *d, size_t n) { return !gCancelled && std::fwrite(d, 1, n, out.f) == n; });
+    job.setInkConverter(plain);
     if (rc == qx316::kOk && images.empty()) {
         const qx316::TestPage page(t.dpi);
         rc = qx316::printPage(job, {page.width(), page.height(), qx316::RowFormat::Rgb8},
@@ -288,6 +354,7 @@ int runPrint(Tool &t) {
     }
     for (size_t i = 0; rc == qx316::kOk && i < images.size(); ++i) {
         const qx316::Image &img = images[i];
+        job.setInkConverter(converterFor(img, t.inputs[i]));
         const size_t rowBytes = size_t(img.width) * size_t(img.channels);
         rc = qx316::printPage(job,
                               {img.width, img.height, img.channels == 1 ? qx316::RowFormat::Gray8

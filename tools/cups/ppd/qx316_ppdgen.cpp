@@ -8,6 +8,7 @@
 // print by that rule (asked through queryMode), and the defaults print.
 //
 // Usage: qx316_ppdgen OUT.drv [VERSION]
+#include "colour.h"
 #include "device.h"
 #include "mode.h"
 #include "options.h"
@@ -508,6 +509,17 @@ int main(int argc, char **argv) {
            "MediaSize Letter\n"
            "MediaSize Legal\n"
            "MediaSize A5\n";
+    // Rendering intents: the choices set the page header's
+    // cupsRenderingIntent, which the filter reads.
+    out << "Option \"" << qx316::cupsfilter::kIntentName << "/Rendering intent\" PickOne AnySetup 50\n";
+    for (const qx316::IntentInfo &i : qx316::intentTable())
+        out << "  " << (i.id == qx316::Intent::Auto ? "*" : "") << "Choice \"" << i.keyword << "/" << i.label
+            << "\" \"<</cupsRenderingIntent(" << i.keyword << ")>>setpagedevice\"\n";
+    // The built-in ink model's profile of each media class, in CUPS's
+    // profiles folder; a measured profile goes in the same place.
+    for (const Choice &m : qx316::optionInfo(OptionId::Media).choices)
+        out << "Attribute cupsICCProfile \"RGB." << m.keyword << "." << kDpi << "dpi/Model 316 ink model (not measured), "
+            << m.keyword << "\" \"qx316/" << qx316::profileFileName(m.code) << "\"\n";
     out << models.str();
 
     std::ofstream file(argv[1], std::ios::binary | std::ios::trunc);
