@@ -139,7 +139,9 @@ int Job::beginPage(const PageShape &shape) {
     }
     partReady_ = false;
     try {
-        quant_ = std::make_unique<RowQuantiser>(mode_, shape.format, shape.width, shape.leftOffset, bool(tap));
+        quant_ = std::make_unique<RowQuantiser>(mode_, shape.format, shape.width, shape.leftOffset, bool(tap),
+                                               diffusion);
+        quant_->setLine(uint32_t(shape.topOffset));
     } catch (const std::bad_alloc &) {
         return fail(kErrMemory, where + ": no memory for the page's line buffers");
     }

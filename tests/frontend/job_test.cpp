@@ -90,16 +90,6 @@ const std::map<int64_t, Bytes> &rowsOf(const qx316::DecodedPage &page, uint8_t l
     return p ? p->rows : kNoRows;
 }
 
-int pairedPlane(const qx316::ModeInfo &m, int d) {
-    if (m.tgl[d] != 4)
-        return -1;
-    if (m.planeMode == 9)
-        return d + 4;
-    if (m.planeMode == 7)
-        return d + 3;
-    return -1;
-}
-
 // Checks every line of every page against what the front end handed over.
 void checkRoundTrip(const Printed &p, const char *name) {
     const qx316::ModeInfo &m = p.mode;
@@ -124,7 +114,7 @@ void checkRoundTrip(const Printed &p, const char *name) {
                               << ": " << qxtest::hexDifference(want, got);
             continue;
         }
-        const int q = pairedPlane(m, d);
+        const int q = qx316::pairedPlane(m, d);
         if (q >= 0)
             seen.insert({m.letters[q] + 256 * pg, y});
         if (tgl == 4 && q < 0)
