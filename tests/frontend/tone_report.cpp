@@ -11,9 +11,25 @@
 
 using qx316::Diffusion;
 
+namespace {
+
+// A patch with no power off the corner ring (one flat level, or a perfect
+// checkerboard) has no anisotropy to give.
+std::string dB(double v) {
+    if (v <= -99)
+        return "none";
+    char b[32];
+    std::snprintf(b, sizeof b, "%.1f", v);
+    return b;
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
     const std::vector<qx316tone::ToneCase> cases = qx316tone::reachableCases();
     std::vector<qx316tone::Ramp> ramps;
+    std::printf("# Tone and texture figures\n\nMade by tests/frontend/tone_report (docs/tone.md says how); re-run it "
+                "rather than edit this file.\n\n");
     std::printf("## Delivered ink against ink asked for (per cent of full ink)\n\n");
     for (const qx316tone::ToneCase &c : cases) {
         const qx316tone::Ramp fs = qx316tone::measureRamp(c, Diffusion::FloydSteinberg);
@@ -48,8 +64,8 @@ int main(int argc, char **argv) {
                     "|---:|---:|---:|---:|---:|---:|---:|\n", c.name.c_str());
         for (size_t i = 0; i < fs.inks.size(); ++i) {
             const qx316tone::Texture &a = fs.textures[i], &b = bn.textures[i];
-            std::printf("| %zu/16 | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f |\n", i + 1, a.lowEnergy * 1e4,
-                        b.lowEnergy * 1e4, a.lowShare, b.lowShare, a.anisotropyDb, b.anisotropyDb);
+            std::printf("| %zu/16 | %.3f | %.3f | %.3f | %.3f | %s | %s |\n", i + 1, a.lowEnergy * 1e4,
+                        b.lowEnergy * 1e4, a.lowShare, b.lowShare, dB(a.anisotropyDb).c_str(), dB(b.anisotropyDb).c_str());
         }
         std::printf("\n");
     }
