@@ -74,27 +74,40 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 }
 
 // The diffusion's weights and threshold modulation for a tone at fraction g
-// of the way from one ladder rung to the next. Near a rung (few pixels of the
-// other rung among many of this one) the error goes half ahead and half
-// below, split evenly between below and below-behind, and the threshold
-// moves with a noise of up to 3/32 of a step either way: lone dots spread
-// evenly with no chains along the scan. Half-way between rungs the weights
-// are Floyd and Steinberg's and the threshold stays put, which keeps the
-// fine checkered textures of the mid-tones. Between, both blend linearly.
-// Chosen by the texture figures of docs/tone.md (low-frequency energy and
-// anisotropy of flat patches against Floyd-Steinberg).
+// of the way from one ladder rung to the next, by the tone's distance from
+// the nearer rung (s = 2 min(g, 1 - g): 0 at a rung, 1 half-way). Key tones
+// at s = 1/8, 2/8, ... 1 have their own set; tones between two keys blend
+// them linearly, tones nearer a rung than 1/8 take the first. Each set was
+// found by searching weights in steps of 1/16 and modulations of 0, 1/16,
+// 1/8 and 1/4 of a step for the least low-frequency energy (below 1/8 cycle
+// a pixel) of a flat 1-bit patch at that tone among those whose texture is
+// isotropic (anisotropy below -6 dB): docs/tone.md has the measures.
 struct ToneShape {
     int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
     int amp;   // /256 of a step at full noise
 };
 
+constexpr ToneShape kKeyShapes[8] = {
+    {{128, 112, 16}, 0}, // s = 1/8
+    {{112, 64, 0}, 0},
+    {{96, 80, 0}, 0},
+    {{128, 112, 0}, 16},
+    {{64, 64, 0}, 16},
+    {{96, 64, 0}, 0},
+    {{96, 64, 0}, 0},
+    {{112, 64, 0}, 16},  // s = 1
+};
+
 ToneShape toneShape(double g) {
-    const double s = std::min(g, 1.0 - g) * 2; // 0 at a rung, 1 half-way between two
-    constexpr ToneShape nearRung{{128, 64, 0}, 48}, halfWay{{112, 48, 16}, 0};
+    const double eighths = std::min(g, 1.0 - g) * 16; // s in eighths
+    const double at = std::clamp(eighths - 1, 0.0, 7.0);
+    const int k = std::min(int(at), 6);
+    const double f = at - k;
+    const ToneShape &a = kKeyShapes[k], &b = kKeyShapes[k + 1];
     ToneShape t;
     for (int i = 0; i < 3; ++i)
-        t.w[i] = int(std::lround(nearRung.w[i] + (halfWay.w[i] - nearRung.w[i]) * s));
-    t.amp = int(std::lround(nearRung.amp + (halfWay.amp - nearRung.amp) * s));
+        t.w[i] = int(std::lround(a.w[i] + (b.w[i] - a.w[i]) * f));
+    t.amp = int(std::lround(a.amp + (b.amp - a.amp) * f));
     return t;
 }
 

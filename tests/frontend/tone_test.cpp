@@ -80,19 +80,21 @@ TEST(Tone, TheMeasureSeesTheBaselinesUnevenLevels) {
 }
 
 // Flat patches at every 1/16 of full ink, against Floyd-Steinberg on the same
-// patches: no directional texture at the highlights and shadows, and the
-// low-frequency energy over the whole range bounded by the baseline's. (It is
-// not below the baseline's at every level: docs/tone.md has the figures.)
-TEST(Texture, HighlightsAndShadowsWithoutWormsAgainstTheBaseline) {
-    struct Case { const char *name; qx316::PrintOptions opt; int plane; bool isotropyChecked; };
+// patches: no directional texture at any tone, the highlights and shadows no
+// more directional than the baseline's, and low-frequency energy below the
+// baseline's over the range, at no tone far above it. (It is not below the
+// baseline's at every tone: docs/tone.md has the figures.)
+TEST(Texture, IsotropicAndLowFrequencyEnergyAgainstTheBaseline) {
+    struct Case { const char *name; qx316::PrintOptions opt; int plane; bool lowerInTotal; };
     const auto opt = [](int quality, int media) {
         qx316::PrintOptions o;
         o.quality = quality;
         o.media = media;
         return o;
     };
-    // The 4-bit paired plane's baseline lays flat levels or a perfect
-    // checkerboard at the ends: no texture to compare directions with.
+    // Where the 4-bit paired plane's ink is a little above a level, the
+    // baseline prints that level flat and drops the remainder, which the ink
+    // ladder prints as sparse dots: no total to compare.
     const Case cases[] = {{"1-bit", opt(3, 0), 0, true}, {"2-bit plain", opt(15, 7), 1, true},
                           {"4-bit paired", opt(5, 0), 2, false}};
     for (const Case &c : cases) {
@@ -104,20 +106,26 @@ TEST(Texture, HighlightsAndShadowsWithoutWormsAgainstTheBaseline) {
         double lowFs = 0, lowNow = 0;
         for (size_t i = 0; i < 15; ++i) {
             const qx316tone::Texture &a = fs.textures[i], &b = now.textures[i];
+            const std::string at = std::string(c.name) + " at " + std::to_string(i + 1) + "/16";
             lowFs += a.lowEnergy;
             lowNow += b.lowEnergy;
-            // Every patch has texture finer than the low band for the most part.
-            EXPECT_LT(b.lowShare, 0.05) << c.name << " at " << i + 1 << "/16";
+            // An isotropic texture of sixteen blocks is near -12 dB; the
+            // baseline's lattices and worms reach -6 .. +6 dB.
+            EXPECT_LT(b.anisotropyDb, -5.5) << at;
             const bool end = i < 2 || i > 12;
-            if (end && c.isotropyChecked) {
-                EXPECT_LT(b.anisotropyDb, std::min(a.anisotropyDb - 2.0, -4.5))
-                    << c.name << " at " << i + 1 << "/16: Floyd-Steinberg " << a.anisotropyDb << " dB";
+            if (end) {
+                EXPECT_LT(b.anisotropyDb, -6.0) << at;
+                if (a.anisotropyDb > -99) {
+                    EXPECT_LE(b.anisotropyDb, a.anisotropyDb) << at;
+                }
             }
+            // At most 1.5 times the baseline's, or a variance of 5e-5 (0.7 %
+            // of full ink as a standard deviation) where the baseline prints a
+            // flat level or a perfect checkerboard.
+            EXPECT_LT(b.lowEnergy, std::max(1.5 * a.lowEnergy, 5e-5)) << at << ": Floyd-Steinberg " << a.lowEnergy;
         }
-        // At most 1.4 times the baseline's, or a variance of 1e-4 (1 % of full
-        // ink as a standard deviation) over the 15 patches: where the baseline
-        // prints one flat level it also drops the tone's remainder, which the
-        // ink ladder prints as sparse dots.
-        EXPECT_LT(lowNow, std::max(1.4 * lowFs, 1e-4)) << c.name << ": Floyd-Steinberg " << lowFs;
+        if (c.lowerInTotal) {
+            EXPECT_LT(lowNow, lowFs) << c.name;
+        }
     }
 }
