@@ -78,13 +78,14 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // the nearer rung (s = 2 min(g, 1 - g): 0 at a rung, 1 half-way). Key tones
 // at s = 1/8, 2/8, ... 1 have their own set; tones between two keys blend
 // them linearly, tones nearer a rung than 1/8 take the first. Each set was
-// found by searching weights in steps of 1/16 and modulations of 0, 1/16,
-// 1/8 and 1/4 of a step for the least low-frequency energy (below 1/8 cycle
-// a pixel) of a flat 1-bit patch at that tone among those whose texture is
-// isotropic (anisotropy below -6 dB): docs/tone.md has the measures.
+// found by searching weights in steps of 1/16 and modulations of 0, 1/32,
+// 1/16 and 1/8 of a step either way for the least low-frequency energy
+// (below 1/8 cycle a pixel) of a flat 1-bit patch at that tone among those
+// whose texture is isotropic (anisotropy below -6 dB): docs/tone.md has the
+// measures.
 struct ToneShape {
     int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
-    int amp;   // /256 of a step at full noise
+    int amp;   // the threshold moves by up to amp / 512 of a step either way
 };
 
 constexpr ToneShape kKeyShapes[8] = {
