@@ -5,6 +5,7 @@
 //   build/native/tests/frontend/tone_report [curves.svg] > figures.md
 #include "tone_measure.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -70,8 +71,9 @@ int main(int argc, char **argv) {
         std::printf("\n");
     }
     if (argc > 1) {
-        // One panel per case: asked (x) against delivered (y), the baseline
-        // grey, now black, the diagonal dotted.
+        // One panel per case: asked (x, 0 .. 100 %) against delivered (y,
+        // 0 .. 150 %, higher drawn at the top), the baseline orange, now
+        // black, asked = delivered dotted.
         const int panel = 200, pad = 30, cols = 4;
         const int rows = int((cases.size() + cols - 1) / cols);
         std::ofstream svg(argv[1]);
@@ -83,18 +85,18 @@ int main(int argc, char **argv) {
             svg << "<text x=\"" << x0 << "\" y=\"" << y0 - 8 << "\">" << cases[k].name << "</text>\n"
                 << "<rect x=\"" << x0 << "\" y=\"" << y0 << "\" width=\"" << panel << "\" height=\"" << panel
                 << "\" fill=\"none\" stroke=\"#888\"/>\n"
-                << "<line x1=\"" << x0 << "\" y1=\"" << y0 + panel << "\" x2=\"" << x0 + panel << "\" y2=\"" << y0
-                << "\" stroke=\"#aaa\" stroke-dasharray=\"2,3\"/>\n";
+                << "<line x1=\"" << x0 << "\" y1=\"" << y0 + panel << "\" x2=\"" << x0 + panel << "\" y2=\""
+                << y0 + panel / 3 << "\" stroke=\"#aaa\" stroke-dasharray=\"2,3\"/>\n";
             for (int which = 0; which < 2; ++which) {
                 const qx316tone::Ramp &r = ramps[2 * k + size_t(which)];
                 svg << "<polyline fill=\"none\" stroke=\"" << (which ? "black" : "#e07000") << "\" points=\"";
                 for (size_t i = 0; i < r.requested.size(); ++i)
-                    svg << x0 + r.requested[i] * panel / 100 << ',' << y0 + panel - r.delivered[i] * panel / 100
-                        << ' ';
+                    svg << x0 + r.requested[i] * panel / 100 << ','
+                        << y0 + panel - std::min(r.delivered[i], 150.0) * panel / 150 << ' ';
                 svg << "\"/>\n";
             }
         }
-        svg << "<text x=\"" << pad << "\" y=\"14\">delivered (up) against asked (across), 0..100 %: "
+        svg << "<text x=\"" << pad << "\" y=\"14\">delivered (up, 0..150 %) against asked (across, 0..100 %): "
             << "Floyd-Steinberg orange, now black</text>\n</svg>\n";
         if (!svg) {
             std::fprintf(stderr, "ERROR: cannot write %s\n", argv[1]);
