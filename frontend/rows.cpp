@@ -77,23 +77,26 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // of the way from one ladder rung to the next, by the tone's distance from
 // the nearer rung (s = 2 min(g, 1 - g): 0 at a rung, 1 half-way). Key tones
 // at s = 1/8, 2/8, ... 1 have their own set; tones between two keys blend
-// them linearly, tones nearer a rung than 1/8 take the first. Each set was
-// found by searching weights in steps of 1/16 and modulations of 0, 1/32,
-// 1/16 and 1/8 of a step either way for the least low-frequency energy
-// (below 1/8 cycle a pixel) of a flat 1-bit patch at that tone among those
-// whose texture is isotropic (anisotropy below -6 dB): docs/tone.md has the
-// measures.
+// them linearly, tones nearer a rung than 1/8 take the first. The sets were
+// chosen by searching weights in steps of 1/16 and modulations of up to 1/16
+// of a step either way for the least low-frequency energy (below 1/8 cycle a
+// pixel) against Floyd-Steinberg's on the flat 1-bit and 2-bit patches that
+// each key serves. At s = 1/8 .. 3/8 (the highlights and shadows of 1-bit
+// and 2-bit planes, where sparse dots line up into worms) only isotropic
+// textures were admitted. At s = 4/8 and 5/8 the sets put little below-behind
+// and settle into regular lattices, which carry less low-frequency energy
+// than any isotropic set found there. docs/tone.md has the measures.
 struct ToneShape {
     int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
     int amp;   // the threshold moves by up to amp / 512 of a step either way
 };
 
 constexpr ToneShape kKeyShapes[8] = {
-    {{128, 112, 16}, 0}, // s = 1/8
-    {{112, 64, 0}, 0},
-    {{96, 80, 0}, 0},
-    {{128, 112, 0}, 16},
-    {{64, 64, 0}, 16},
+    {{128, 112, 16}, 4}, // s = 1/8
+    {{112, 112, 16}, 8},
+    {{96, 96, 0}, 0},
+    {{192, 16, 0}, 8},
+    {{64, 48, 0}, 4},
     {{96, 64, 0}, 0},
     {{96, 64, 0}, 0},
     {{112, 64, 0}, 16},  // s = 1

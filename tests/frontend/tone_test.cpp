@@ -80,23 +80,35 @@ TEST(Tone, TheMeasureSeesTheBaselinesUnevenLevels) {
 }
 
 // Flat patches at every 1/16 of full ink, against Floyd-Steinberg on the same
-// patches: no directional texture at any tone, the highlights and shadows no
-// more directional than the baseline's, and low-frequency energy below the
-// baseline's over the range, at no tone far above it. (It is not below the
-// baseline's at every tone: docs/tone.md has the figures.)
+// patches: at the highlights and shadows (1/16, 2/16, 14/16, 15/16) no
+// directional texture and none more directional than the baseline's; at
+// mid-tones regular lattices are allowed. Low-frequency energy at or below
+// the baseline's at every tone but the ones listed with the factor they are
+// held to (docs/tone.md has the figures), and below it in total.
 TEST(Texture, IsotropicAndLowFrequencyEnergyAgainstTheBaseline) {
-    struct Case { const char *name; qx316::PrintOptions opt; int plane; bool lowerInTotal; };
+    // A tone where the low-frequency energy exceeds the baseline's: at most
+    // `factor` times it, or at most `floor` where the baseline's is zero
+    // (a flat level or a perfect checkerboard).
+    struct Over { int tone; double factor, floor; };
+    struct Case { const char *name; qx316::PrintOptions opt; int plane; bool lowerInTotal; std::vector<Over> over; };
     const auto opt = [](int quality, int media) {
         qx316::PrintOptions o;
         o.quality = quality;
         o.media = media;
         return o;
     };
-    // Where the 4-bit paired plane's ink is a little above a level, the
-    // baseline prints that level flat and drops the remainder, which the ink
-    // ladder prints as sparse dots: no total to compare.
-    const Case cases[] = {{"1-bit", opt(3, 0), 0, true}, {"2-bit plain", opt(15, 7), 1, true},
-                          {"4-bit paired", opt(5, 0), 2, false}};
+    // 1-bit at 8/16: the baseline prints a perfect checkerboard (no
+    // low-frequency energy); the serpentine scan leaves seams in it. Where the
+    // 4-bit paired plane's ink is a little above a level (even sixteenths but
+    // 8/16), the baseline prints that level flat and drops the remainder,
+    // which the ink ladder prints as sparse dots.
+    const Case cases[] = {
+        {"1-bit", opt(3, 0), 0, true, {{8, 0, 4e-5}, {10, 1.25, 0}, {11, 1.1, 0}}},
+        {"2-bit plain", opt(15, 7), 1, true, {{2, 1.35, 0}, {13, 1.1, 0}, {14, 1.3, 0}}},
+        {"4-bit paired", opt(5, 0), 2, false,
+         {{2, 0, 4e-6}, {4, 0, 6e-6}, {6, 0, 8e-6}, {8, 1.35, 0}, {10, 0, 8e-6}, {12, 0, 6e-6}, {14, 0, 4e-6},
+          {1, 0, 1e-6}, {15, 0, 1e-6}}},
+    };
     for (const Case &c : cases) {
         qx316tone::ToneCase tc{c.name, c.opt, qx316::queryMode(c.opt), c.plane};
         const qx316tone::TextureRun fs = qx316tone::measureTextures(tc, Diffusion::FloydSteinberg);
@@ -105,24 +117,26 @@ TEST(Texture, IsotropicAndLowFrequencyEnergyAgainstTheBaseline) {
         ASSERT_EQ(now.textures.size(), 15u);
         double lowFs = 0, lowNow = 0;
         for (size_t i = 0; i < 15; ++i) {
+            const int tone = int(i) + 1;
             const qx316tone::Texture &a = fs.textures[i], &b = now.textures[i];
-            const std::string at = std::string(c.name) + " at " + std::to_string(i + 1) + "/16";
+            const std::string at = std::string(c.name) + " at " + std::to_string(tone) + "/16";
             lowFs += a.lowEnergy;
             lowNow += b.lowEnergy;
             // An isotropic texture of sixteen blocks is near -12 dB; the
             // baseline's lattices and worms reach -6 .. +6 dB.
-            EXPECT_LT(b.anisotropyDb, -5.5) << at;
-            const bool end = i < 2 || i > 12;
-            if (end) {
+            if (tone <= 2 || tone >= 14) {
                 EXPECT_LT(b.anisotropyDb, -6.0) << at;
                 if (a.anisotropyDb > -99) {
                     EXPECT_LE(b.anisotropyDb, a.anisotropyDb) << at;
                 }
             }
-            // At most 1.5 times the baseline's, or a variance of 5e-5 (0.7 %
-            // of full ink as a standard deviation) where the baseline prints a
-            // flat level or a perfect checkerboard.
-            EXPECT_LT(b.lowEnergy, std::max(1.5 * a.lowEnergy, 5e-5)) << at << ": Floyd-Steinberg " << a.lowEnergy;
+            const auto over = std::find_if(c.over.begin(), c.over.end(), [&](const Over &o) { return o.tone == tone; });
+            if (over == c.over.end()) {
+                EXPECT_LE(b.lowEnergy, a.lowEnergy) << at;
+            } else {
+                EXPECT_LE(b.lowEnergy, std::max(over->factor * a.lowEnergy, over->floor))
+                    << at << ": Floyd-Steinberg " << a.lowEnergy;
+            }
         }
         if (c.lowerInTotal) {
             EXPECT_LT(lowNow, lowFs) << c.name;
