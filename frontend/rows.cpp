@@ -81,11 +81,14 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // chosen by searching weights in steps of 1/16 and modulations of up to 1/16
 // of a step either way for the least low-frequency energy (below 1/8 cycle a
 // pixel) against Floyd-Steinberg's on the flat 1-bit and 2-bit patches that
-// each key serves. At s = 1/8 .. 3/8 (the highlights and shadows of 1-bit
-// and 2-bit planes, where sparse dots line up into worms) only isotropic
-// textures were admitted. At s = 4/8 and 5/8 the sets put little below-behind
-// and settle into regular lattices, which carry less low-frequency energy
-// than any isotropic set found there. docs/tone.md has the measures.
+// each key serves. The keys that serve the highlights and shadows (1/16,
+// 2/16, 14/16, 15/16 of full ink: s = 1/8 and 2/8 on a 1-bit plane, 3/8 and
+// 6/8 on a 2-bit plane), where sparse dots line up into worms, admit only
+// isotropic textures. At s = 4/8 and 5/8 the sets put little below-behind
+// and settle into regular lattices, which come out lower against the
+// baseline than any isotropic set there. At s = 6/8 .. 1 no set beat the
+// baseline at every tone it serves.
+// docs/tone.md has the measures.
 struct ToneShape {
     int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
     int amp;   // the threshold moves by up to amp / 512 of a step either way
