@@ -141,7 +141,8 @@ int Job::beginPage(const PageShape &shape) {
     try {
         converter_ = nextConverter_;
         quant_ = std::make_unique<RowQuantiser>(mode_, shape.format, shape.width, shape.leftOffset, bool(tap),
-                                                converter_.get());
+                                                diffusion, converter_.get());
+        quant_->setLine(uint32_t(shape.topOffset));
     } catch (const std::bad_alloc &) {
         return fail(kErrMemory, where + ": no memory for the page's line buffers");
     }

@@ -111,6 +111,8 @@ public:
     Progress progress;
     int progressEvery = 64;  // rows between progress calls
     LineTap tap;
+    // How pages begun from now on quantise multi-level rows.
+    Diffusion diffusion = Diffusion::BlueNoise;
 
 private:
     int fail(int code, const std::string &what);

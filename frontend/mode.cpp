@@ -90,6 +90,13 @@ ModeInfo queryMode(const PrintOptions &o) {
     return m;
 }
 
+int pairedPlane(const ModeInfo &m, int d) {
+    const int offset = qx::printmode::modeInfo(m.planeMode).pairOffset;
+    if (offset == 0 || d < 0 || d >= m.inPlanes || !qxraster::patternType(m.tgl[d]).paired || d + offset >= m.outPlanes)
+        return -1;
+    return d + offset;
+}
+
 int maxLevel(int bits, int tgl) {
     if (bits == 1)
         return 1;

@@ -37,6 +37,10 @@ int mediaClass(int mediaCode);
 // a black-only request must get, or else be refused or offered no longer.
 inline bool printsBlackOnly(const ModeInfo &m) { return m.problem.empty() && m.planeMode == 1; }
 
+// The output plane that input plane d's patterns also fill (pattern type 4
+// in a mode with paired planes), or -1.
+int pairedPlane(const ModeInfo &m, int d);
+
 // Largest value a quantised pixel of a plane takes.
 int maxLevel(int bits, int tgl);
 // Stream bits per input pixel of a plane, and bits per printed dot: pattern

@@ -6,6 +6,7 @@
 #define QX316_FRONTEND_ROWS_H
 
 #include "mode.h"
+#include "tone.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +46,14 @@ public:
     virtual void convert(const uint8_t *px, int channels, uint8_t *cmyk, size_t n) const = 0;
 };
 
+// How multi-level rows are quantised. BlueNoise is what prints: a serpentine
+// error diffusion in units of delivered ink over the plane's ink ladder, its
+// coefficients and a threshold modulation varying with the tone. FloydSteinberg
+// is the earlier quantiser, kept as the baseline that the texture tests and
+// the benchmark measure against: raster order, fixed weights, in units of
+// levels as if every level added the same ink.
+enum class Diffusion : int { BlueNoise, FloydSteinberg };
+
 // Turns rows of one page into packed input-plane lines. Pixel x of a row is
 // pixel leftOffset + x of the line.
 class RowQuantiser {
@@ -58,7 +67,7 @@ public:
     // (the quantiser's own separation serves black-only modes and CMYK rows);
     // it must outlive the quantiser.
     RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll = true,
-                 const InkConverter *converter = nullptr);
+                 Diffusion diffusion = Diffusion::BlueNoise, const InkConverter *converter = nullptr);
     // Quantises one row (rowBytes(format, width) bytes); returns false when
     // the row has no ink in any plane, in which case packed() is not filled.
     // A halftoned row's source planes are each read once at most to find
@@ -66,6 +75,11 @@ public:
     bool next(const uint8_t *row);
     // A blank row: keeps the diffusion state as a white row would.
     void blank();
+    // The printer line of the next row (the page's top offset before its
+    // first row; 0 unless set): the scan direction and threshold modulation
+    // follow the printer's raster, so a page placed at an offset prints as
+    // the same page drawn with white margins.
+    void setLine(uint32_t line) { row_ = line; }
     // Fills packed() and levels() with no ink (next() leaves them as they
     // were for a blank row).
     void zero();
@@ -83,6 +97,7 @@ private:
     bool halftonedRow(const uint8_t *row);
     bool sourceInked(const uint8_t *row, unsigned s);
     void diffuse(int plane);
+    void diffuseFloydSteinberg(int plane);
     void pack(int plane);
     template <int Bits> void packBits(int plane);
 
@@ -92,6 +107,19 @@ private:
     int width_, leftOffset_;
     bool fillAll_;
     bool errDirty_ = false;
+    Diffusion diffusion_;
+    uint32_t row_ = 0; // printer line of the next row: the scan direction and the modulation's seed
+    // Per plane: its ink ladder, and per 8-bit ink the rungs that bracket it
+    // with the diffusion's weights and threshold modulation for that tone.
+    struct Tone {
+        uint8_t rung;      // ladder rung at or below the ink
+        bool exact;        // the rung prints the ink exactly
+        uint8_t w[3];      // weights /256 to the next pixel, the one below behind, the one below ahead; below gets the rest
+        int32_t mid;       // threshold between rung and rung + 1
+        int32_t amp;       // threshold modulation: ink units at noise 256 (the noise is -128 .. 127)
+    };
+    std::vector<InkLadder> ladders_;
+    std::vector<std::vector<Tone>> tones_;
     // Halftoned rows: which source planes (bit s: C, M, Y, K) ink each input
     // plane, which source planes of the current row were searched for ink
     // and which have it, the combined source bits of a plane at their pixel

@@ -90,16 +90,6 @@ const std::map<int64_t, Bytes> &rowsOf(const qx316::DecodedPage &page, uint8_t l
     return p ? p->rows : kNoRows;
 }
 
-int pairedPlane(const qx316::ModeInfo &m, int d) {
-    if (m.tgl[d] != 4)
-        return -1;
-    if (m.planeMode == 9)
-        return d + 4;
-    if (m.planeMode == 7)
-        return d + 3;
-    return -1;
-}
-
 // Checks every line of every page against what the front end handed over.
 void checkRoundTrip(const Printed &p, const char *name) {
     const qx316::ModeInfo &m = p.mode;
@@ -124,7 +114,7 @@ void checkRoundTrip(const Printed &p, const char *name) {
                               << ": " << qxtest::hexDifference(want, got);
             continue;
         }
-        const int q = pairedPlane(m, d);
+        const int q = qx316::pairedPlane(m, d);
         if (q >= 0)
             seen.insert({m.letters[q] + 256 * pg, y});
         if (tgl == 4 && q < 0)
@@ -288,6 +278,58 @@ TEST(Quantise, ErrorDiffusionKeepsTheMeanAndExactEnds) {
                         << c.name << " plane " << d << " ink " << int(ink[d]) << ": levels " << lo << ".." << hi;
                 else
                     EXPECT_NEAR(mean, want, 0.05 * top + 0.02) << c.name << " plane " << d << " grey " << grey;
+            }
+        }
+    }
+}
+
+// Columns of paper white beside mid-tones and full ink, in both quantisers:
+// white prints no level whatever error surrounds it, full ink the top level,
+// and the ink-ladder quantiser prints only the levels of the plane's ladder.
+TEST(Quantise, WhiteStaysBlankAndOnlyLadderLevelsPrint) {
+    struct Case { const char *name; qx316::PrintOptions opt; };
+    const Case cases[] = {{"4-bit pairs", opts(5, 0)}, {"1-bit", opts(3, 0)}, {"2-bit", opts(15, 7)},
+                          {"type 1", opts(10, 1)}, {"type 4 without pairs", opts(5, 0, 0, 0, true)}};
+    // Ink by column: white, mid-tones, white, full, near-full, near-white.
+    const auto inkAt = [](int x) {
+        const int band = x / 8;
+        const int inks[] = {0, 37, 130, 0, 255, 250, 0, 3, 0};
+        return inks[band % 9];
+    };
+    const int w = 72;
+    for (const Case &c : cases) {
+        const qx316::ModeInfo m = qx316::queryMode(c.opt);
+        ASSERT_TRUE(m.problem.empty()) << c.name;
+        for (qx316::Diffusion how : {qx316::Diffusion::BlueNoise, qx316::Diffusion::FloydSteinberg}) {
+            qx316::RowQuantiser r(m, qx316::RowFormat::Cmyk8, w, 0, true, how);
+            Bytes row(size_t(w) * 4);
+            for (int x = 0; x < w; ++x)
+                for (int ch = 0; ch < 4; ++ch)
+                    row[size_t(x) * 4 + size_t(ch)] = uint8_t(inkAt(x));
+            for (int y = 0; y < 24; ++y) {
+                ASSERT_TRUE(r.next(row.data())) << c.name;
+                for (int d = 0; d < m.inPlanes; ++d) {
+                    if (d >= 3 && d != m.kIndex)
+                        continue; // planes 8-bit CMYK rows leave without ink
+                    const qx316::InkLadder lad =
+                        qx316::inkLadder(m.bits[d], m.tgl[d], qx316::pairedPlane(m, d) >= 0);
+                    const int top = qx316::maxLevel(m.bits[d], m.tgl[d]);
+                    for (int x = 0; x < w; ++x) {
+                        const int v = r.levels(d)[size_t(x)];
+                        const std::string at = std::string(c.name) + (how == qx316::Diffusion::BlueNoise ? "" : " (FS)") +
+                                               " plane " + std::to_string(d) + " row " + std::to_string(y) +
+                                               " column " + std::to_string(x);
+                        if (inkAt(x) == 0) {
+                            EXPECT_EQ(v, 0) << at;
+                        } else if (inkAt(x) == 255) {
+                            EXPECT_EQ(v, top) << at;
+                        }
+                        if (how == qx316::Diffusion::BlueNoise) {
+                            EXPECT_NE(std::find(lad.level, lad.level + lad.count, v), lad.level + lad.count)
+                                << at << ": level " << v << " is not on the ladder";
+                        }
+                    }
+                }
             }
         }
     }

@@ -436,7 +436,7 @@ TEST(RowFormats, ConverterInkSparesWhitePixels) {
             std::vector<uint8_t> row(size_t(w) * size_t(ch), 255);
             for (int x = 0; x < w; x += 3)
                 std::fill_n(row.begin() + x * ch, ch, uint8_t(60)); // every third pixel dark gray, the rest white
-            qx316::RowQuantiser q(mode, f, w, 0, true, &conv);
+            qx316::RowQuantiser q(mode, f, w, 0, true, qx316::Diffusion::BlueNoise, &conv);
             int inkedGray = 0;
             for (int y = 0; y < 8; ++y) {
                 if (!q.next(row.data()))

@@ -1,0 +1,145 @@
+// Tone and texture of the kit's quantiser, measured from decoded streams:
+// delivered ink against ink asked for in every reachable plane mode and
+// pattern type, and the texture of flat patches against the Floyd-Steinberg
+// baseline.
+#include "tone_measure.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+using qx316::Diffusion;
+
+namespace {
+
+std::string curve(const qx316tone::Ramp &r) {
+    std::ostringstream s;
+    for (size_t i = 0; i < r.requested.size(); ++i)
+        s << ' ' << r.requested[i] << "->" << r.delivered[i];
+    return s.str();
+}
+
+} // namespace
+
+TEST(Tone, LadderOfEveryPatternTypeFromTheTables) {
+    struct Case { int bits, tgl; bool paired; std::vector<int> levels; };
+    const Case cases[] = {
+        {1, 0, false, {0, 1}},
+        {2, 0, false, {0, 1, 2, 3}},
+        {4, 0, false, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
+        {2, 1, false, {0, 2}},          // level 1 lays 1.5 dots, more than the top level's 1
+        {4, 2, false, {0, 1, 2, 3, 4}},
+        {4, 3, false, {0, 1, 2, 3, 4}},
+        {4, 4, true, {0, 1, 2, 3, 4, 5, 6, 7, 8}},  // 2 x main + pair dots: one step a level
+        {4, 4, false, {0, 3, 5, 8}},    // main dots alone: 0 0 0 1 1 2 2 3 3
+        {4, 5, false, {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {4, 6, false, {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+    };
+    for (const Case &c : cases) {
+        const qx316::InkLadder lad = qx316::inkLadder(c.bits, c.tgl, c.paired);
+        const std::string name = std::to_string(c.bits) + "-bit type " + std::to_string(c.tgl) +
+                                 (c.paired ? " paired" : "");
+        ASSERT_EQ(size_t(lad.count), c.levels.size()) << name;
+        for (int i = 0; i < lad.count; ++i) {
+            EXPECT_EQ(lad.level[i], c.levels[size_t(i)]) << name << " rung " << i;
+            // Every ladder here has equal steps of ink.
+            EXPECT_EQ(lad.ink[i], qx316::kFullInk * i / (lad.count - 1)) << name << " rung " << i;
+        }
+    }
+}
+
+TEST(Tone, DeliveredInkFollowsTheRequestInEveryModeAndPatternType) {
+    const std::vector<qx316tone::ToneCase> cases = qx316tone::reachableCases();
+    std::set<int> types, modes;
+    for (const qx316tone::ToneCase &c : cases) {
+        types.insert(c.mode.tgl[c.plane]);
+        modes.insert(c.mode.planeMode);
+        const qx316tone::Ramp r = qx316tone::measureRamp(c, Diffusion::BlueNoise);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_LE(r.worstError(), 1.0) << c.name << ":" << curve(r);
+        EXPECT_TRUE(r.monotonic()) << c.name << ":" << curve(r);
+    }
+    // The options reach these plane modes and pattern types.
+    EXPECT_EQ(modes, (std::set<int>{1, 2, 4, 5, 7, 9}));
+    EXPECT_EQ(types, (std::set<int>{0, 1, 2, 3, 4, 7}));
+}
+
+TEST(Tone, TheMeasureSeesTheBaselinesUnevenLevels) {
+    // Floyd-Steinberg over levels 0 .. 2 of a 2-bit type-1 plane prints level
+    // 1 (1.5 dots) at half ink: more ink than at full.
+    for (const qx316tone::ToneCase &c : qx316tone::reachableCases()) {
+        if (c.mode.tgl[c.plane] != 1)
+            continue;
+        const qx316tone::Ramp r = qx316tone::measureRamp(c, Diffusion::FloydSteinberg);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_GT(r.worstError(), 20.0) << c.name << ":" << curve(r);
+        EXPECT_FALSE(r.monotonic()) << c.name;
+    }
+}
+
+// Flat patches at every 1/16 of full ink, against Floyd-Steinberg on the same
+// patches: at the highlights and shadows (1/16, 2/16, 14/16, 15/16) no
+// directional texture and none more directional than the baseline's; at
+// mid-tones regular lattices are allowed. Low-frequency energy at or below
+// the baseline's at every tone but the ones listed with the factor they are
+// held to (docs/tone.md has the figures), and below it in total.
+TEST(Texture, IsotropicAndLowFrequencyEnergyAgainstTheBaseline) {
+    // A tone where the low-frequency energy exceeds the baseline's: at most
+    // `factor` times it, or at most `floor` where the baseline's is zero
+    // (a flat level or a perfect checkerboard).
+    struct Over { int tone; double factor, floor; };
+    struct Case { const char *name; qx316::PrintOptions opt; int plane; bool lowerInTotal; std::vector<Over> over; };
+    const auto opt = [](int quality, int media) {
+        qx316::PrintOptions o;
+        o.quality = quality;
+        o.media = media;
+        return o;
+    };
+    // 1-bit at 8/16: the baseline prints a perfect checkerboard (no
+    // low-frequency energy); the serpentine scan leaves seams in it. Where the
+    // 4-bit paired plane's ink is a little above a level (even sixteenths but
+    // 8/16), the baseline prints that level flat and drops the remainder,
+    // which the ink ladder prints as sparse dots.
+    const Case cases[] = {
+        {"1-bit", opt(3, 0), 0, true, {{8, 0, 4e-5}, {10, 1.25, 0}, {11, 1.1, 0}}},
+        {"2-bit plain", opt(15, 7), 1, true, {{2, 1.35, 0}, {13, 1.1, 0}, {14, 1.3, 0}}},
+        {"4-bit paired", opt(5, 0), 2, false,
+         {{2, 0, 4e-6}, {4, 0, 6e-6}, {6, 0, 8e-6}, {8, 1.35, 0}, {10, 0, 8e-6}, {12, 0, 6e-6}, {14, 0, 4e-6},
+          {1, 0, 1e-6}, {15, 0, 1e-6}}},
+    };
+    for (const Case &c : cases) {
+        qx316tone::ToneCase tc{c.name, c.opt, qx316::queryMode(c.opt), c.plane};
+        const qx316tone::TextureRun fs = qx316tone::measureTextures(tc, Diffusion::FloydSteinberg);
+        const qx316tone::TextureRun now = qx316tone::measureTextures(tc, Diffusion::BlueNoise);
+        ASSERT_TRUE(fs.ok && now.ok) << fs.error << now.error;
+        ASSERT_EQ(now.textures.size(), 15u);
+        double lowFs = 0, lowNow = 0;
+        for (size_t i = 0; i < 15; ++i) {
+            const int tone = int(i) + 1;
+            const qx316tone::Texture &a = fs.textures[i], &b = now.textures[i];
+            const std::string at = std::string(c.name) + " at " + std::to_string(tone) + "/16";
+            lowFs += a.lowEnergy;
+            lowNow += b.lowEnergy;
+            // An isotropic texture of sixteen blocks is near -12 dB; the
+            // baseline's lattices and worms reach -6 .. +6 dB.
+            if (tone <= 2 || tone >= 14) {
+                EXPECT_LT(b.anisotropyDb, -6.0) << at;
+                if (a.anisotropyDb > -99) {
+                    EXPECT_LE(b.anisotropyDb, a.anisotropyDb) << at;
+                }
+            }
+            const auto over = std::find_if(c.over.begin(), c.over.end(), [&](const Over &o) { return o.tone == tone; });
+            if (over == c.over.end()) {
+                EXPECT_LE(b.lowEnergy, a.lowEnergy) << at;
+            } else {
+                EXPECT_LE(b.lowEnergy, std::max(over->factor * a.lowEnergy, over->floor))
+                    << at << ": Floyd-Steinberg " << a.lowEnergy;
+            }
+        }
+        if (c.lowerInTotal) {
+            EXPECT_LT(lowNow, lowFs) << c.name;
+        }
+    }
+}
