@@ -1,5 +1,6 @@
 #include "tone_measure.h"
 
+#include "kit_options.h"
 #include "qx316_stream.h"
 
 #include <algorithm>
@@ -65,12 +66,7 @@ std::vector<ToneCase> reachableCases() {
             for (int head : codes(qx316::OptionId::Head))
                 for (int colour : codes(qx316::OptionId::ColorMode))
                     for (bool comp : {false, true}) {
-                        qx316::PrintOptions o;
-                        o.quality = q;
-                        o.media = media;
-                        o.head = head;
-                        o.colorMode = colour;
-                        o.composite = comp;
+                        const qx316::PrintOptions o = qx316test::opts(q, media, head, colour, comp);
                         const qx316::ModeInfo m = qx316::queryMode(o);
                         if (!m.problem.empty())
                             continue;
