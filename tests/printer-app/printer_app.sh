@@ -267,6 +267,11 @@ expect_planes "$work/out/substituted.prn" 1:K -- 1:C 1:M 1:Y
 # Black only on print head 2 prints.
 id=$(job h2-mono qx2 "$work/in/magenta.jpg" image/jpeg 4 monochrome m7); wait_done qx2 "$id" h2-mono
 expect_planes "$work/out/h2-mono.prn" 1:K -- 1:C 1:M 1:Y
+# A colour picture in a monochrome job prints as its gray (magenta has no
+# red-free gray: its red alone would be white).
+pdftoppm -r 30 -f 2 -l 2 -png -singlefile "$work/in/pages.pdf" "$work/in/magenta" || fail "no magenta PNG"
+id=$(job h2-mono-png qx2 "$work/in/magenta.png" image/png 4 monochrome m7); wait_done qx2 "$id" h2-mono-png
+expect_planes "$work/out/h2-mono-png.prn" 1:K -- 1:C 1:M 1:Y
 
 echo "== a cancelled job ends at a page end"
 id=$(job cancelled qx0 "$work/in/pages.pdf" application/pdf 5 color m0)
