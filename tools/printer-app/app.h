@@ -71,6 +71,8 @@ bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 // PNG files, read with libpng.
 bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+// JPEG files, read with libjpeg.
+bool jpegFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 
 // The picture filters' bounds: the largest file they read and the most
 // pixels they print (an A4 page at 600 dpi and a little more).
