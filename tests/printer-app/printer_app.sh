@@ -124,6 +124,21 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/in/pages.p
   fail "gs could not make the PDF"
 pdftoppm -r 30 -f 1 -l 1 -png -singlefile "$work/in/pages.pdf" "$work/in/cyan" || fail "no PNG"
 pdftoppm -r 30 -f 2 -l 2 -jpeg -singlefile "$work/in/pages.pdf" "$work/in/magenta" || fail "no JPEG"
+# The magenta JPEG in Adobe's inverted CMYK, with ghostscript's CMYK profile
+# in three APP2 markers.
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpegcmyk -r30 -dFirstPage=2 -dLastPage=2 \
+  -sOutputFile="$work/in/magenta-cmyk.jpg" "$work/in/pages.pdf" || fail "gs could not make the CMYK JPEG"
+# The magenta JPEG with an RGB page profile (Adobe RGB when ghostscript has
+# it) in an APP2 marker after the JFIF header.
+page_icc=/usr/share/color/icc/ghostscript/a98.icc
+[ -f "$page_icc" ] || page_icc=/usr/share/color/icc/ghostscript/srgb.icc
+# An APP2 segment: FF E2, its length (2 bytes, big-endian, counting
+# itself), "ICC_PROFILE\0", marker 1 of 1, the profile.
+[ "$(od -An -tx1 -N4 "$work/in/magenta.jpg" | tr -d ' ')" = ffd8ffe0 ] || fail "pdftoppm's JPEG has no JFIF header"
+at=$((4 + $(od -An -tu1 -j4 -N2 "$work/in/magenta.jpg" | awk '{print $1 * 256 + $2}')))
+len=$(($(stat -c %s "$page_icc") + 16))
+{ head -c $at "$work/in/magenta.jpg"; printf '\xff\xe2'; printf "$(printf '\\x%02x\\x%02x' $((len >> 8)) $((len & 255)))"
+  printf 'ICC_PROFILE\0\1\1'; cat "$page_icc"; tail -c +$((at + 1)) "$work/in/magenta.jpg"; } >"$work/in/magenta-icc.jpg"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -dcupsColorSpace=19 -dcupsBitsPerColor=8 -dFirstPage=1 -dLastPage=1 \
   -sOutputFile="$work/in/cyan.pwg" "$work/in/pages.pdf" || fail "gs could not make the PWG raster"
 
@@ -190,11 +205,27 @@ expect_planes() { # STREAM WANT... (page:plane patterns that must be there) -- N
   return 0
 }
 
+# What the job log says the job's colour transform was made of.
+colour_line() { logtext | sed -n "s/.*\\[Job $1\\] Colour: \\(.*\\)/\\1/p" | head -1; }
+
 echo "== formats: PNG, JPEG, PWG raster, a 3-page PDF"
 id=$(job png qx0 "$work/in/cyan.png" image/png 4 color m0); wait_done qx0 "$id" png
 expect_planes "$work/out/png.prn" 1:C -- 1:M 1:K
 id=$(job jpeg qx0 "$work/in/magenta.jpg" image/jpeg 4 color m0); wait_done qx0 "$id" jpeg
 expect_planes "$work/out/jpeg.prn" 1:M -- 1:Y 1:K
+[[ "$(colour_line "$id")" == *", sRGB document" ]] || fail "the JPEG without a profile printed with: $(colour_line "$id")"
+# A JPEG's own profile reaches the colour transform and changes the inks.
+id=$(job jpeg-icc qx0 "$work/in/magenta-icc.jpg" image/jpeg 4 color m0); wait_done qx0 "$id" jpeg-icc
+[[ "$(colour_line "$id")" == *", the document"*"s own profile" ]] ||
+  fail "the JPEG with $(basename "$page_icc") printed with: $(colour_line "$id")"
+expect_planes "$work/out/jpeg-icc.prn" 1:M -- 1:K
+cmp -s "$work/out/jpeg-icc.prn" "$work/out/jpeg.prn" && fail "the JPEG's own profile changed nothing"
+# Adobe's inverted CMYK prints as the colour it is; its CMYK profile is left out.
+id=$(job jpeg-cmyk qx0 "$work/in/magenta-cmyk.jpg" image/jpeg 4 color m0); wait_done qx0 "$id" jpeg-cmyk
+expect_planes "$work/out/jpeg-cmyk.prn" 1:M -- 1:Y 1:K
+[[ "$(colour_line "$id")" == *", sRGB document" ]] || fail "the CMYK JPEG printed with: $(colour_line "$id")"
+logtext | grep -q "\[Job $id\] The CMYK picture's own ICC profile is left out" ||
+  fail "no log line for the CMYK JPEG's profile"
 id=$(job pwg qx0 "$work/in/cyan.pwg" image/pwg-raster 4 color m0); wait_done qx0 "$id" pwg
 expect_planes "$work/out/pwg.prn" 1:C -- 1:M 1:K
 id=$(job pdf qx0 "$work/in/pages.pdf" application/pdf 4 color m0); wait_done qx0 "$id" pdf
@@ -202,7 +233,6 @@ id=$(job pdf qx0 "$work/in/pages.pdf" application/pdf 4 color m0); wait_done qx0
 expect_planes "$work/out/pdf.prn" 1:C 2:M 3:K -- 1:M 1:K 2:Y 2:K 3:C 3:M 3:Y
 
 echo "== rendering intents and the printer's profile folder"
-colour_line() { logtext | sed -n "s/.*\\[Job $1\\] Colour: \\(.*\\)/\\1/p" | head -1; }
 id=$(job perceptual qx0 "$work/in/cyan.png" image/png 4 color m0 off perceptual); wait_done qx0 "$id" perceptual
 [[ "$(colour_line "$id")" == "intent perceptual, ink profile built in "* ]] ||
   fail "the perceptual job printed with: $(colour_line "$id")"
@@ -267,6 +297,11 @@ expect_planes "$work/out/substituted.prn" 1:K -- 1:C 1:M 1:Y
 # Black only on print head 2 prints.
 id=$(job h2-mono qx2 "$work/in/magenta.jpg" image/jpeg 4 monochrome m7); wait_done qx2 "$id" h2-mono
 expect_planes "$work/out/h2-mono.prn" 1:K -- 1:C 1:M 1:Y
+# A colour picture in a monochrome job prints as its gray (magenta has no
+# red-free gray: its red alone would be white).
+pdftoppm -r 30 -f 2 -l 2 -png -singlefile "$work/in/pages.pdf" "$work/in/magenta" || fail "no magenta PNG"
+id=$(job h2-mono-png qx2 "$work/in/magenta.png" image/png 4 monochrome m7); wait_done qx2 "$id" h2-mono-png
+expect_planes "$work/out/h2-mono-png.prn" 1:K -- 1:C 1:M 1:Y
 
 echo "== a cancelled job ends at a page end"
 id=$(job cancelled qx0 "$work/in/pages.pdf" application/pdf 5 color m0)
@@ -493,7 +528,10 @@ made=$(ls "$work/load" | grep -c '^once-.*\.prn$')
 echo "== damaged documents end aborted with a reason"
 size=$(stat -c %s "$work/in/cyan.png")
 head -c $((size / 2)) "$work/in/cyan.png" >"$work/in/cut.png"
-for d in "cut.png:image/png" "pages.pdf:image/png" "cut.png:application/pdf"; do
+size=$(stat -c %s "$work/in/magenta.jpg")
+head -c $((size / 2)) "$work/in/magenta.jpg" >"$work/in/cut.jpg"
+for d in "cut.png:image/png" "pages.pdf:image/png" "cut.png:application/pdf" "cut.jpg:image/jpeg" \
+         "cut.png:image/jpeg"; do
   f=${d%%:*} fmt=${d#*:}
   id=$(job "bad-$f" load "$work/in/$f" "$fmt" 4 color m0)
   for _ in $(seq 100); do
@@ -501,6 +539,8 @@ for d in "cut.png:image/png" "pages.pdf:image/png" "cut.png:application/pdf"; do
   done
   [ "${st%%|*}" = aborted ] || fail "$f as $fmt is not aborted after 10 s (state ${st%%|*})"
   [ -n "${st#*|}" ] || fail "$f as $fmt was aborted without a reason"
+  [ "$f" != cut.jpg ] || [[ "${st#*|}" == *"ends before the picture"* ]] ||
+    fail "the cut JPEG was aborted with: ${st#*|}"
 done
 alive "after damaged documents"
 

@@ -7,7 +7,9 @@
 #include "pappl_api.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace qx316::app {
@@ -69,6 +71,29 @@ bool pdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 bool pwgFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 // PNG files, read with libpng.
 bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+// JPEG files, read with libjpeg.
+bool jpegFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// The picture filters' bounds: the largest file they read and the most
+// pixels they print (an A4 page at 600 dpi and a little more).
+constexpr off_t kMaxPictureFile = off_t(128) << 20;
+constexpr int64_t kMaxPicturePixels = 40000000;
+// Ends the job on a damaged or unsuitable document: why is logged and becomes
+// the job's message, with the reason document-format-error. Returns false.
+bool failDocument(pappl_job_t *job, const std::string &why);
+// Reads the job's file whole into bytes. False, with the job failed as
+// failDocument() does, when the file is gone, larger than kMaxPictureFile
+// or unreadable; kind ("PNG") names the format in the message.
+bool readPictureFile(pappl_job_t *job, const char *kind, std::vector<uint8_t> &bytes);
+// True when a width x height picture is within kMaxPicturePixels; otherwise
+// fails the job with the picture's size.
+bool picturePixelsFit(pappl_job_t *job, const char *kind, int64_t width, int64_t height);
+// Places 8-bit gray (channels 1) or RGB (channels 3) samples on the page
+// with PAPPL's image code at ppi pixels per inch (0: not known), with the
+// picture's own ICC profile (empty: none) for the colour transform. A colour
+// picture in a monochrome job prints as its luma, without its profile.
+bool printPicture(pappl_job_t *job, pappl_device_t *device, const uint8_t *pixels, int width, int height,
+                  int channels, int ppi, std::vector<uint8_t> profile);
 
 // Claims the job for this thread at the start of a filter or of the raster
 // callbacks (see job_guard.h). True: this thread prints the job and calls

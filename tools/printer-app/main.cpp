@@ -263,9 +263,10 @@ pappl_system_t *systemCallback(int num_options, cups_option_t *options, void *da
     papplSystemSetPrinterDrivers(system, kHeads, app.driverList.data(), nullptr, printerCreated, driverCallback, &app);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdfFilter, &app);
     papplSystemAddMIMEFilter(system, "image/pwg-raster", "image/pwg-raster", pwgFilter, &app);
-    // PAPPL looks for a filter to the printer's own format first, so this
-    // one is used instead of PAPPL's PNG filter.
+    // PAPPL looks for a filter to the printer's own format first, so these
+    // are used instead of PAPPL's PNG and JPEG filters.
     papplSystemAddMIMEFilter(system, "image/png", kStreamFormat, pngFilter, &app);
+    papplSystemAddMIMEFilter(system, "image/jpeg", kStreamFormat, jpegFilter, &app);
     // PAPPL's web pages need a footer.
     papplSystemSetFooterHTML(system, app.footer.c_str());
     pappl_version_t versions[1];

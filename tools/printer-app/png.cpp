@@ -7,14 +7,10 @@
 
 #include <cstdint>
 #include <string>
-#include <sys/stat.h>
 
 namespace qx316::app {
 
 namespace {
-
-constexpr off_t kMaxPngFile = off_t(128) << 20;
-constexpr int64_t kMaxPngPixels = 40000000; // an A4 page at 600 dpi and a little more
 
 uint32_t be32(const uint8_t *p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
@@ -47,45 +43,23 @@ bool pngShape(const std::vector<uint8_t> &d, uint32_t &w, uint32_t &h, int &ppi)
 
 bool pngFilter(pappl_job_t *job, pappl_device_t *device, void *) {
     return printClaimed(job, [&] {
-        auto fail = [job](const std::string &why) {
-            papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
-            papplJobSetMessage(job, "%s", why.c_str());
-            papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-            return false;
-        };
-        bool ok = false;
-        const char *name = papplJobGetFilename(job);
-        struct stat st;
         std::vector<uint8_t> bytes;
         std::string err;
         uint32_t w = 0, h = 0;
         int ppi = 0;
         Image image;
-        if (!name || ::stat(name, &st) != 0)
-            fail("the job's file is gone");
-        else if (st.st_size > kMaxPngFile)
-            fail("the PNG file is larger than 128 MiB");
-        else if (!readFileBytes(name, bytes, err))
-            fail(err);
-        else if (!pngShape(bytes, w, h, ppi))
-            fail("the document is not a PNG file");
-        else if (int64_t(w) * int64_t(h) > kMaxPngPixels)
-            fail("the PNG picture has " + std::to_string(w) + " x " + std::to_string(h) +
-                 " pixels; at most 40 million print");
-        else if (!readImage(bytes.data(), bytes.size(), image, err))
-            fail(err);
-        else {
-            bytes = std::vector<uint8_t>();
-            // The picture's own ICC profile, if it has one, for the colour transform.
-            setDocumentProfile(job, std::move(image.iccProfile));
-            pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 1, image.channels == 3);
-            ok = options && papplJobFilterImage(job, device, options, image.pixels.data(), image.width, image.height,
-                                                image.channels, ppi, false);
-            if (options)
-                papplJobDeletePrintOptions(options);
-            setDocumentProfile(job, {});
-        }
-        return ok;
+        if (!readPictureFile(job, "PNG", bytes))
+            return false;
+        if (!pngShape(bytes, w, h, ppi))
+            return failDocument(job, "the document is not a PNG file");
+        if (!picturePixelsFit(job, "PNG", w, h))
+            return false;
+        if (!readImage(bytes.data(), bytes.size(), image, err))
+            return failDocument(job, err);
+        bytes = std::vector<uint8_t>();
+        // The picture's own ICC profile, if it has one, for the colour transform.
+        return printPicture(job, device, image.pixels.data(), image.width, image.height, image.channels, ppi,
+                            std::move(image.iccProfile));
     });
 }
 
