@@ -95,7 +95,7 @@ if(TARGET qx316_ppds AND QX316_CUPS_PPD_DIR)
           DIRECTORY_PERMISSIONS ${qx_program_permissions}
           FILES_MATCHING PATTERN "*.ppd")
 endif()
-# The built-in ink model's profiles, which the PPDs' cupsICCProfile entries
+# The built-in ink model's profiles, which the PPDs' QXInkProfile entries
 # name relative to CUPS's profiles folder.
 if(TARGET qx316_profiles)
   install(FILES ${QX316_PROFILES_BUILT} DESTINATION ${qx_cups_datadir}/profiles/qx316 COMPONENT cups)

@@ -161,7 +161,7 @@ TEST(FilterOptions, MonochromeIsGrayWhereBlackOnlyDoesNotPrint) {
     EXPECT_GT(gray, 0);
 }
 
-// Colour management: the ink profile comes from the PPD's cupsICCProfile
+// Colour management: the ink profile comes from the PPD's QXInkProfile
 // entry for the page (the built-in model's when there is none, or when the
 // one named cannot be used: a warning, and the job prints), the intent from
 // print-rendering-intent (an unknown one: a warning, and auto).
@@ -184,11 +184,11 @@ TEST(FilterOptions, IccProfileAndIntent) {
         const std::string text = "*PPD-Adobe: \"4.3\"\n" + lines;
         return qxtest::writeBytes(std::vector<uint8_t>(text.begin(), text.end()));
     };
-    const std::string modelPpd = ppdWith(std::string("*cupsICCProfile RGB.m0.600dpi/Model: \"") + modelPath + "\"\n");
-    const std::string junkPpd = ppdWith(std::string("*cupsICCProfile RGB.m0.600dpi/Junk: \"") + junkPath + "\"\n");
+    const std::string modelPpd = ppdWith(std::string("*QXInkProfile RGB.m0.600dpi/Model: \"") + modelPath + "\"\n");
+    const std::string junkPpd = ppdWith(std::string("*QXInkProfile RGB.m0.600dpi/Junk: \"") + junkPath + "\"\n");
     const std::string otherMediaPpd =
-        ppdWith(std::string("*cupsICCProfile RGB.m7.600dpi/Junk: \"") + junkPath + "\"\n" +
-                "*cupsICCProfile RGB.-.600dpi/Model: \"" + modelPath + "\"\n");
+        ppdWith(std::string("*QXInkProfile RGB.m7.600dpi/Junk: \"") + junkPath + "\"\n" +
+                "*QXInkProfile RGB.-.600dpi/Model: \"" + modelPath + "\"\n");
     enum Stream { Default, Other };
     const struct {
         const char *name;

@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/root$CUPS_SYSTEM_SERVERBIN/filter"
 cp "$filter" "$work/root$CUPS_SYSTEM_SERVERBIN/filter/rastertoqx316"
 chmod 0755 "$work/root$CUPS_SYSTEM_SERVERBIN/filter/rastertoqx316"
-# ... and for the cupsICCProfile files in ROOT/<datadir>/profiles, where they are installed.
+# ... and for the QXInkProfile files in ROOT/<datadir>/profiles, where they are installed.
 mkdir -p "$work/root$CUPS_SYSTEM_DATADIR/profiles/qx316"
 cp "$profiles"/*.icc "$work/root$CUPS_SYSTEM_DATADIR/profiles/qx316/" || fail "no profiles in $profiles"
 

@@ -5,7 +5,7 @@ add_library(qx316_cupsfilter STATIC
   ${CMAKE_CURRENT_LIST_DIR}/filter_loop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/filter_colour.cpp)
 # The PPD interfaces of libcups are marked deprecated; they are what a
-# driver's cupsICCProfile entries are read with.
+# driver's QXInkProfile entries are read with.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/filter_colour.cpp PROPERTIES
                             COMPILE_OPTIONS -Wno-deprecated-declarations
                             COMPILE_DEFINITIONS QX316_CUPS_DATADIR="${CUPS_DATADIR}")

@@ -1,4 +1,5 @@
 #include "filter_colour.h"
+#include "print_request.h"
 
 #include <cups/ppd.h>
 
@@ -29,8 +30,8 @@ std::string findProfile(const char *ppdPath, const std::string &colorModel, cons
     std::string best;
     int bestScore = -1;
     const std::string words[3] = {colorModel, media, resolution};
-    for (ppd_attr_t *a = ppdFindAttr(ppd, "cupsICCProfile", nullptr); a;
-         a = ppdFindNextAttr(ppd, "cupsICCProfile", nullptr)) {
+    for (ppd_attr_t *a = ppdFindAttr(ppd, kInkProfileKeyword, nullptr); a;
+         a = ppdFindNextAttr(ppd, kInkProfileKeyword, nullptr)) {
         if (!a->value || !*a->value)
             continue;
         const std::string s = a->spec;

@@ -1,5 +1,5 @@
 // The filter's colour management: the ink profile a page prints with, from
-// the PPD's cupsICCProfile entries ("ColorModel.MediaType.Resolution/Text:
+// the PPD's QXInkProfile entries ("ColorModel.MediaType.Resolution/Text:
 // file", a part "-" or empty matching anything, the entry with the most
 // matching parts winning; a relative file is in CUPS's profiles folder),
 // and the rendering intent the job or the PPD asks for.
@@ -10,7 +10,7 @@
 
 namespace qx316::cupsfilter {
 
-// The file of the PPD's best cupsICCProfile entry for these words (empty:
+// The file of the PPD's best QXInkProfile entry for these words (empty:
 // none, or no PPD), and the entry's selector ("RGB.m0.600dpi") in entry.
 std::string findProfile(const char *ppdPath, const std::string &colorModel, const std::string &media,
                         const std::string &resolution, std::string &entry);

@@ -291,11 +291,11 @@ void Filter::setColour(const cups_page_header2_t &h, const PageLayout &l, const 
         if (readProfileFile(path, colour.inkProfile, err))
             colour.inkProfileName = path;
         else
-            say("WARNING", "cupsICCProfile " + entry + ": " + err + "; printing with the built-in ink profile");
+            say("WARNING", std::string(kInkProfileKeyword) + " " + entry + ": " + err + "; printing with the built-in ink profile");
     }
     auto conv = makeInkConverter(colour, job_->mode(), cur_.media, err);
     if (!conv && !err.empty() && !colour.inkProfile.empty()) {
-        say("WARNING", "cupsICCProfile " + entry + ": " + err + "; printing with the built-in ink profile");
+        say("WARNING", std::string(kInkProfileKeyword) + " " + entry + ": " + err + "; printing with the built-in ink profile");
         colour.inkProfile.clear();
         conv = makeInkConverter(colour, job_->mode(), cur_.media, err);
     }

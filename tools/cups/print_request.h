@@ -43,6 +43,13 @@ bool levelFromChoice(std::string_view choice, int &level);
 // option whose choices set the page header's cupsRenderingIntent).
 constexpr const char *kIntentName = "print-rendering-intent";
 
+// The PPD keyword of the ink profiles ("*QXInkProfile RGB.m0.600dpi/Text:
+// file"). Not cupsICCProfile: CUPS's rasterizers take a cupsICCProfile as
+// the profile of the raster they write, and a CMYK ink profile for the RGB
+// raster this driver asks for stops them (Ghostscript refuses the device),
+// so every job would fail. The filter itself turns the RGB raster into ink.
+constexpr const char *kInkProfileKeyword = "QXInkProfile";
+
 struct PrintRequest {
     PrintOptions options; // colorMode other than 0 asks for monochrome
     int level = kNoLevel; // kDraft, kNormal, kHigh: replaces options.quality

@@ -518,7 +518,7 @@ int main(int argc, char **argv) {
     // The built-in ink model's profile of each media class, in CUPS's
     // profiles folder; a measured profile goes in the same place.
     for (const Choice &m : qx316::optionInfo(OptionId::Media).choices)
-        out << "Attribute cupsICCProfile \"RGB." << m.keyword << "." << kDpi << "dpi/Model 316 ink model (not measured), "
+        out << "Attribute " << qx316::cupsfilter::kInkProfileKeyword << " \"RGB." << m.keyword << "." << kDpi << "dpi/Model 316 ink model (not measured), "
             << m.keyword << "\" \"qx316/" << qx316::profileFileName(m.code) << "\"\n";
     out << models.str();
 
