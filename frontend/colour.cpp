@@ -143,6 +143,18 @@ bool setText(cmsContext ctx, cmsHPROFILE h, cmsTagSignature sig, const std::stri
     return ok;
 }
 
+// A profile as ICC bytes; empty when lcms2 cannot write it.
+std::vector<uint8_t> profileBytes(cmsHPROFILE h) {
+    std::vector<uint8_t> bytes;
+    cmsUInt32Number size = 0;
+    if (cmsSaveProfileToMem(h, nullptr, &size) && size > 0) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(h, bytes.data(), &size))
+            bytes.clear();
+    }
+    return bytes;
+}
+
 std::vector<uint8_t> buildModelProfile(int mediaClass, bool withK) {
     const InkModel model(inkModelFor(mediaClass));
     Lcms lc;
@@ -175,12 +187,8 @@ std::vector<uint8_t> buildModelProfile(int mediaClass, bool withK) {
         s.intent = t.intent;
         ok = ok && addTable(lc.ctx, h.get(), t.sig, 3, 4, 17, sampleBToA, s);
     }
-    cmsUInt32Number size = 0;
-    if (ok && cmsSaveProfileToMem(h.get(), nullptr, &size) && size > 0) {
-        bytes.resize(size);
-        if (!cmsSaveProfileToMem(h.get(), bytes.data(), &size))
-            bytes.clear();
-    }
+    if (ok)
+        bytes = profileBytes(h.get());
     return bytes;
 }
 
@@ -339,12 +347,8 @@ const std::vector<uint8_t> &adobeRgbProfile() {
         Profile p(gamma ? cmsCreateRGBProfileTHR(lc.ctx, &white, &primaries, curves) : nullptr);
         if (gamma)
             cmsFreeToneCurve(gamma);
-        cmsUInt32Number n = 0;
-        if (p && cmsSaveProfileToMem(p.get(), nullptr, &n) && n > 0) {
-            b.resize(n);
-            if (!cmsSaveProfileToMem(p.get(), b.data(), &n))
-                b.clear();
-        }
+        if (p)
+            b = profileBytes(p.get());
         return b;
     }();
     return bytes;

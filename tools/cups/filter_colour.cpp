@@ -32,9 +32,11 @@ std::string findProfile(const char *ppdPath, const std::string &colorModel, cons
     const std::string words[3] = {colorModel, media, resolution};
     for (ppd_attr_t *a = ppdFindAttr(ppd, kInkProfileKeyword, nullptr); a;
          a = ppdFindNextAttr(ppd, kInkProfileKeyword, nullptr)) {
-        if (!a->value || !*a->value)
+        // The entry's selector is "ColorModel.MediaType.Resolution".
+        [[maybe_unused]] const auto &[keyword, selector, text, value] = *a;
+        if (!value || !*value)
             continue;
-        const std::string s = a->spec;
+        const std::string s = selector;
         std::string parts[3];
         size_t at = 0;
         for (int i = 0; i < 3; ++i) {
@@ -55,7 +57,7 @@ std::string findProfile(const char *ppdPath, const std::string &colorModel, cons
         }
         if (score > bestScore) {
             bestScore = score;
-            best = a->value;
+            best = value;
             entry = s;
         }
     }
