@@ -194,45 +194,124 @@ std::vector<uint8_t> buildModelProfile(int mediaClass, bool withK) {
 
 // ---- The transform ------------------------------------------------------
 
+// Nodes a side of the RGB grid the transform is sampled on: a node every 8
+// input codes, as fine as lcms2's own precalculated 8-bit transforms.
+constexpr int kGridNodes = 33;
+
+// The ink of every page colour, sampled once from the lcms2 transform: a grid
+// of RGB nodes read by tetrahedral interpolation, and the exact ink of the
+// 256 grays. Per pixel that is a few table reads, where lcms2's transform of
+// every pixel made a colour-managed page half as slow again as the kit's own
+// separation. The tables are read only: one converter serves any number of
+// rows and threads.
 class LcmsConverter final : public InkConverter {
 public:
-    ~LcmsConverter() override {
-        if (rgb_)
-            cmsDeleteTransform(rgb_);
-        if (gray_)
-            cmsDeleteTransform(gray_);
-    }
     void convert(const uint8_t *px, int channels, uint8_t *cmyk, size_t n) const override {
-        if (channels == 1 && gray_) {
-            cmsDoTransform(gray_, px, cmyk, cmsUInt32Number(n));
-        } else if (channels == 3) {
-            cmsDoTransform(rgb_, px, cmyk, cmsUInt32Number(n));
-            if (neutralK_)
-                for (size_t i = 0; i < n; ++i, px += 3)
-                    if (px[0] == px[1] && px[1] == px[2] && neutral_[px[0]][3])
-                        std::memcpy(cmyk + 4 * i, neutral_[px[0]], 4);
-        } else {
-            // Gray rows without a gray profile are the RGB profile's grays.
-            uint8_t rgb[3 * 256];
-            for (size_t at = 0; at < n; at += 256) {
-                const size_t m = std::min<size_t>(256, n - at);
-                for (size_t i = 0; i < m; ++i)
-                    rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = px[at + i];
-                cmsDoTransform(rgb_, rgb, cmyk + 4 * at, cmsUInt32Number(m));
+        if (channels == 1) {
+            for (size_t i = 0; i < n; ++i)
+                std::memcpy(cmyk + 4 * i, gray_[px[i]], 4);
+            return;
+        }
+        const uint16_t *grid = grid_.data();
+        for (size_t i = 0; i < n; ++i, px += 3, cmyk += 4) {
+            const uint8_t r = px[0], g = px[1], b = px[2];
+            if (r == g && g == b) {
+                std::memcpy(cmyk, diag_[r], 4);
+                continue;
             }
-            if (neutralK_)
-                for (size_t i = 0; i < n; ++i)
-                    if (neutral_[px[i]][3])
-                        std::memcpy(cmyk + 4 * i, neutral_[px[i]], 4);
+            const Axis &ar = axis_[0][r], &ag = axis_[1][g], &ab = axis_[2][b];
+            const uint16_t *c0 = grid + ar.at + ag.at + ab.at;
+            // The tetrahedron of the cell that holds the colour: from the
+            // cell's first corner along the axes in falling order of fraction.
+            uint32_t s1, s2, s3;
+            int f1, f2, f3;
+            const auto order = [&](const Axis &a, const Axis &b2, const Axis &c) {
+                s1 = a.step, s2 = b2.step, s3 = c.step;
+                f1 = a.frac, f2 = b2.frac, f3 = c.frac;
+            };
+            if (ar.frac >= ag.frac) {
+                if (ag.frac >= ab.frac)
+                    order(ar, ag, ab);
+                else if (ar.frac >= ab.frac)
+                    order(ar, ab, ag);
+                else
+                    order(ab, ar, ag);
+            } else if (ar.frac >= ab.frac) {
+                order(ag, ar, ab);
+            } else if (ag.frac >= ab.frac) {
+                order(ag, ab, ar);
+            } else {
+                order(ab, ag, ar);
+            }
+            const uint16_t *c1 = c0 + s1, *c2 = c1 + s2, *c3 = c2 + s3;
+            for (int ch = 0; ch < 4; ++ch) {
+                const int v = (int(c0[ch]) << 8) + f1 * (c1[ch] - c0[ch]) + f2 * (c2[ch] - c1[ch]) +
+                              f3 * (c3[ch] - c2[ch]);
+                cmyk[ch] = uint8_t((v + 32768) >> 16);
+            }
         }
     }
-    Lcms lc; // the transforms' context (declared first: it goes last)
-    cmsHTRANSFORM rgb_ = nullptr, gray_ = nullptr;
-    // Grays (R = G = B) the built-in model prints in K alone (K 0: the
-    // transform's ink stands, as for grays darker than K).
-    bool neutralK_ = false;
-    uint8_t neutral_[256][4] = {};
+    // Node (r, g, b) at ((r * N + g) * N + b) * 4: its C, M, Y, K in 1/256
+    // of an ink code (0 .. 255 * 256).
+    std::vector<uint16_t> grid_;
+    struct Axis {
+        uint32_t at;   // this axis' part of the cell's first node offset
+        uint32_t step; // from a node to the next along this axis
+        int frac;      // 0 .. 256 of the way to the next node
+    };
+    Axis axis_[3][256] = {};
+    uint8_t diag_[256][4] = {}; // R = G = B
+    uint8_t gray_[256][4] = {}; // gray rows
 };
+
+// Fills the converter's tables from 16-bit transforms of the page's RGB and,
+// for a gray page profile, its gray to the ink.
+void sampleTables(LcmsConverter &c, cmsHTRANSFORM rgb, cmsHTRANSFORM gray) {
+    constexpr int n = kGridNodes;
+    const auto node16 = [](int i) { return uint16_t((i * 65535 + (n - 1) / 2) / (n - 1)); };
+    std::vector<uint16_t> in(size_t(n) * 3);
+    std::vector<uint16_t> out(size_t(n) * 4);
+    c.grid_.resize(size_t(n) * n * n * 4);
+    // Row by row of blue: n nodes a call.
+    for (int r = 0; r < n; ++r)
+        for (int g = 0; g < n; ++g) {
+            for (int b = 0; b < n; ++b) {
+                in[size_t(b) * 3] = node16(r);
+                in[size_t(b) * 3 + 1] = node16(g);
+                in[size_t(b) * 3 + 2] = node16(b);
+            }
+            cmsDoTransform(rgb, in.data(), out.data(), cmsUInt32Number(n));
+            uint16_t *at = c.grid_.data() + (size_t(r * n + g) * n) * 4;
+            for (size_t i = 0; i < out.size(); ++i)
+                at[i] = uint16_t((uint32_t(out[i]) * 256 + 128) / 257); // 16 bits to 1/256 of a code
+        }
+    const uint32_t steps[3] = {uint32_t(n * n * 4), uint32_t(n * 4), 4};
+    for (int a = 0; a < 3; ++a)
+        for (int v = 0; v < 256; ++v) {
+            // v sits (n - 1) v / 255 nodes along, in 1/256 of a node.
+            const int p = (v * (n - 1) * 256 + 127) / 255;
+            const int i = std::min(p >> 8, n - 2);
+            c.axis_[a][v] = {uint32_t(i) * steps[a], steps[a], p - i * 256};
+        }
+    // The grays exactly, R = G = B through the RGB transform and gray rows
+    // through the gray one.
+    const auto to8 = [](uint16_t v) { return uint8_t((uint32_t(v) + 128) / 257); };
+    std::vector<uint16_t> grays(256 * 3), inks(256 * 4);
+    for (int v = 0; v < 256; ++v)
+        grays[size_t(v) * 3] = grays[size_t(v) * 3 + 1] = grays[size_t(v) * 3 + 2] = uint16_t(v * 257);
+    cmsDoTransform(rgb, grays.data(), inks.data(), 256);
+    for (int v = 0; v < 256; ++v)
+        for (int ch = 0; ch < 4; ++ch)
+            c.diag_[v][ch] = to8(inks[size_t(v) * 4 + size_t(ch)]);
+    if (gray) {
+        for (int v = 0; v < 256; ++v)
+            grays[size_t(v)] = uint16_t(v * 257);
+        cmsDoTransform(gray, grays.data(), inks.data(), 256);
+        for (int v = 0; v < 256; ++v)
+            for (int ch = 0; ch < 4; ++ch)
+                c.gray_[v][ch] = to8(inks[size_t(v) * 4 + size_t(ch)]);
+    }
+}
 
 // The K alone that prints each neutral gray of the page (R = G = B whose
 // colour has no chroma) with the built-in model, as its tables aim to: the
@@ -256,10 +335,12 @@ void fillNeutrals(LcmsConverter &c, cmsContext ctx, cmsHPROFILE page, const InkM
         if (aim < black - 0.01)
             continue; // darker than K: the transform's ink stands
         const long k = std::lround(model.kForLightness(aim) * 255.0);
-        c.neutral_[v][3] = uint8_t(std::clamp(k, 0L, 255L));
+        if (k > 0) {
+            const uint8_t ink[4] = {0, 0, 0, uint8_t(std::min(k, 255L))};
+            std::memcpy(c.diag_[v], ink, 4);
+        }
     }
     cmsDeleteTransform(t);
-    c.neutralK_ = true;
 }
 
 struct LcmsIntent {
@@ -367,8 +448,8 @@ std::shared_ptr<const InkConverter> makeInkConverter(const ColourSettings &s, co
     err.clear();
     if (!mode.problem.empty() || mode.planeMode == 1)
         return nullptr;
+    Lcms lc; // declared first: it goes last
     auto conv = std::make_shared<LcmsConverter>();
-    Lcms &lc = conv->lc;
     if (!lc.ctx) {
         err = "cannot start lcms2";
         return nullptr;
@@ -419,20 +500,31 @@ std::shared_ptr<const InkConverter> makeInkConverter(const ColourSettings &s, co
         return nullptr;
     }
     const LcmsIntent li = lcmsIntent(s.intent);
-    const cmsUInt32Number flags = li.flags;
+    // The transforms are sampled at 16 bits a channel, unoptimised: the
+    // tables take the pipeline's own values at their nodes.
+    const cmsUInt32Number flags = li.flags | cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE;
     const bool pageGray = page && cmsGetColorSpace(page.get()) == cmsSigGrayData;
-    conv->rgb_ = cmsCreateTransformTHR(lc.ctx, page && !pageGray ? page.get() : srgb.get(), TYPE_RGB_8, out.get(),
-                                       TYPE_CMYK_8, li.intent, flags);
-    if (pageGray && conv->rgb_)
-        conv->gray_ = cmsCreateTransformTHR(lc.ctx, page.get(), TYPE_GRAY_8, out.get(), TYPE_CMYK_8, li.intent, flags);
-    if (!conv->rgb_ || (pageGray && !conv->gray_)) {
+    cmsHTRANSFORM rgb = cmsCreateTransformTHR(lc.ctx, page && !pageGray ? page.get() : srgb.get(), TYPE_RGB_16,
+                                              out.get(), TYPE_CMYK_16, li.intent, flags);
+    cmsHTRANSFORM gray = pageGray && rgb ? cmsCreateTransformTHR(lc.ctx, page.get(), TYPE_GRAY_16, out.get(),
+                                                                 TYPE_CMYK_16, li.intent, flags)
+                                         : nullptr;
+    if (!rgb || (pageGray && !gray)) {
+        if (rgb)
+            cmsDeleteTransform(rgb);
         err = "lcms2 cannot make a transform to " + inkName + " with the " + intentKeyword(s.intent) + " intent" +
               lc.why();
         return nullptr;
     }
+    sampleTables(*conv, rgb, gray);
+    cmsDeleteTransform(rgb);
+    if (gray)
+        cmsDeleteTransform(gray);
     if (s.inkProfile.empty() && !pageGray && withK && s.intent != Intent::Absolute)
         fillNeutrals(*conv, lc.ctx, page ? page.get() : srgb.get(), InkModel(inkModelFor(GetIndexMediaType(media))),
                      s.intent);
+    if (!pageGray)
+        std::memcpy(conv->gray_, conv->diag_, sizeof conv->gray_);
     return conv;
 }
 

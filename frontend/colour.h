@@ -58,7 +58,8 @@ bool readProfileFile(const std::string &path, std::vector<uint8_t> &bytes, std::
 // profile must be CMYK, the page's gray or RGB) or lcms2 refuses the
 // transform. Modes that print black only need no converter (the kit's
 // own separation prints the page's lightness): null with err empty.
-// A converter is used by one thread at a time.
+// A converter holds tables sampled from the transform and only reads them:
+// any number of threads may share one.
 std::shared_ptr<const InkConverter> makeInkConverter(const ColourSettings &s, const ModeInfo &mode, int media,
                                                       std::string &err);
 
