@@ -74,41 +74,56 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 }
 
 // The diffusion's weights and threshold modulation for a tone at fraction g
-// of the way from one ladder rung to the next, by the tone's distance from
-// the nearer rung (s = 2 min(g, 1 - g): 0 at a rung, 1 half-way). Key tones
-// at s = 1/8, 2/8, ... 1 have their own set; tones between two keys blend
-// them linearly, tones nearer a rung than 1/8 take the first. The sets were
-// chosen by searching weights in steps of 1/16 and modulations of up to 1/16
-// of a step either way for the least low-frequency energy (below 1/8 cycle a
-// pixel) against Floyd-Steinberg's on the flat 1-bit and 2-bit patches that
-// each key serves. The keys that serve the highlights and shadows (1/16,
-// 2/16, 14/16, 15/16 of full ink: s = 1/8 and 2/8 on a 1-bit plane, 3/8 and
-// 6/8 on a 2-bit plane), where sparse dots line up into worms, admit only
-// isotropic textures. At s = 4/8 and 5/8 the sets put little below-behind
-// and settle into regular lattices, which come out lower against the
-// baseline than any isotropic set there. At s = 6/8 .. 1 no set beat the
-// baseline at every tone it serves.
+// of the way from one ladder rung to the next. Key tones at g = 1/16, 2/16,
+// ... 15/16 have their own set; tones between two keys blend them linearly,
+// tones nearer a rung than 1/16 take the nearest end key. A tone below the
+// half-way point and its mirror above it have separate keys: the same set
+// does not serve both equally well once the threshold modulation and the
+// serpentine scan are in play.
+// The sets are those of the symmetric keying this replaces (a key at g and
+// one at 1 - g share a set), so the streams do not change.
 // docs/tone.md has the measures.
 struct ToneShape {
     int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
     int amp;   // the threshold moves by up to amp / 512 of a step either way
 };
 
-constexpr ToneShape kKeyShapes[8] = {
-    {{128, 112, 16}, 4}, // s = 1/8
-    {{112, 112, 16}, 8},
-    {{96, 96, 0}, 0},
-    {{192, 16, 0}, 8},
-    {{64, 48, 0}, 4},
-    {{96, 64, 0}, 0},
-    {{96, 64, 0}, 0},
-    {{112, 64, 0}, 16},  // s = 1
+constexpr int kKeys = 15;
+constexpr ToneShape kKeyShapes[kKeys] = {
+    {{128, 112, 16}, 4},  // g = 1/16
+    {{112, 112, 16}, 8},  // g = 2/16
+    {{96, 96, 0}, 0},  // g = 3/16
+    {{192, 16, 0}, 8},  // g = 4/16
+    {{64, 48, 0}, 4},  // g = 5/16
+    {{96, 64, 0}, 0},  // g = 6/16
+    {{96, 64, 0}, 0},  // g = 7/16
+    {{112, 64, 0}, 16},  // g = 8/16
+    {{96, 64, 0}, 0},  // g = 9/16
+    {{96, 64, 0}, 0},  // g = 10/16
+    {{64, 48, 0}, 4},  // g = 11/16
+    {{192, 16, 0}, 8},  // g = 12/16
+    {{96, 96, 0}, 0},  // g = 13/16
+    {{112, 112, 16}, 8},  // g = 14/16
+    {{128, 112, 16}, 4},  // g = 15/16
 };
 
+// Every set passes all of its error on, and each weight fits the byte a tone
+// keeps it in.
+constexpr bool shapesFit() {
+    for (const ToneShape &k : kKeyShapes) {
+        if (k.w[0] + k.w[1] + k.w[2] > 256 || k.amp < 0 || k.amp > 256)
+            return false;
+        for (int w : k.w)
+            if (w < 0 || w > 255)
+                return false;
+    }
+    return true;
+}
+static_assert(shapesFit());
+
 ToneShape toneShape(double g) {
-    const double eighths = std::min(g, 1.0 - g) * 16; // s in eighths
-    const double at = std::clamp(eighths - 1, 0.0, 7.0);
-    const int k = std::min(int(at), 6);
+    const double at = std::clamp(g * (kKeys + 1) - 1, 0.0, double(kKeys - 1));
+    const int k = std::min(int(at), kKeys - 2);
     const double f = at - k;
     const ToneShape &a = kKeyShapes[k], &b = kKeyShapes[k + 1];
     ToneShape t;
