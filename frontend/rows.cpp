@@ -74,41 +74,71 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 }
 
 // The diffusion's weights and threshold modulation for a tone at fraction g
-// of the way from one ladder rung to the next, by the tone's distance from
-// the nearer rung (s = 2 min(g, 1 - g): 0 at a rung, 1 half-way). Key tones
-// at s = 1/8, 2/8, ... 1 have their own set; tones between two keys blend
-// them linearly, tones nearer a rung than 1/8 take the first. The sets were
-// chosen by searching weights in steps of 1/16 and modulations of up to 1/16
-// of a step either way for the least low-frequency energy (below 1/8 cycle a
-// pixel) against Floyd-Steinberg's on the flat 1-bit and 2-bit patches that
-// each key serves. The keys that serve the highlights and shadows (1/16,
-// 2/16, 14/16, 15/16 of full ink: s = 1/8 and 2/8 on a 1-bit plane, 3/8 and
-// 6/8 on a 2-bit plane), where sparse dots line up into worms, admit only
-// isotropic textures. At s = 4/8 and 5/8 the sets put little below-behind
+// of the way from one ladder rung to the next. Key tones at g = 0, 1/16,
+// 2/16, ... 1 have their own set and tones between two keys blend them
+// linearly. A tone below the half-way point and its mirror above it have
+// separate keys: the same set does not serve both equally well once the
+// threshold modulation and the serpentine scan are in play. The end keys
+// serve tones within 1/16 of a rung, whose dots are sparse (or whose gaps
+// are) and far apart.
+// The sets were chosen for the least low-frequency energy (below 1/8 cycle a
+// pixel) against Floyd-Steinberg's on the flat 1-bit, 2-bit and 4-bit paired
+// patches each key serves: a scan of weights in steps of 1/16 (1/8 for the
+// end keys) and modulations of up to 1/8 of a step either way, then single
+// changes of 1/32 or 1/16 of a weight or of the modulation, kept where they
+// lowered the excess over the baseline summed over all those patches. Sets
+// that serve the highlights and shadows of a 1-bit or 2-bit plane (1/16,
+// 2/16, 14/16, 15/16 of full ink: g = 1/16, 2/16, 14/16, 15/16 and 3/16,
+// 6/16, 10/16, 13/16), where sparse dots line up into worms, were admitted
+// only with an isotropic texture. At g = 4/16 and 12/16 the sets put little below-behind
 // and settle into regular lattices, which come out lower against the
-// baseline than any isotropic set there. At s = 6/8 .. 1 no set beat the
-// baseline at every tone it serves.
+// baseline than any isotropic set there. The end keys serve the 4-bit paired
+// plane's tones just off a level; sets sending 5/8 ahead came out lowest
+// there.
 // docs/tone.md has the measures.
 struct ToneShape {
     int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
     int amp;   // the threshold moves by up to amp / 512 of a step either way
 };
 
-constexpr ToneShape kKeyShapes[8] = {
-    {{128, 112, 16}, 4}, // s = 1/8
-    {{112, 112, 16}, 8},
-    {{96, 96, 0}, 0},
-    {{192, 16, 0}, 8},
-    {{64, 48, 0}, 4},
-    {{96, 64, 0}, 0},
-    {{96, 64, 0}, 0},
-    {{112, 64, 0}, 16},  // s = 1
+constexpr int kKeys = 17;
+constexpr ToneShape kKeyShapes[kKeys] = {
+    {{160, 32, 32}, 0},  // g = 0
+    {{128, 112, 16}, 2},  // g = 1/16
+    {{112, 112, 16}, 8},  // g = 2/16
+    {{96, 96, 0}, 0},  // g = 3/16
+    {{192, 16, 8}, 16},  // g = 4/16
+    {{64, 40, 0}, 2},  // g = 5/16
+    {{96, 64, 0}, 6},  // g = 6/16
+    {{96, 80, 0}, 4},  // g = 7/16
+    {{104, 64, 0}, 16},  // g = 8/16
+    {{96, 64, 0}, 2},  // g = 9/16
+    {{96, 72, 0}, 16},  // g = 10/16
+    {{64, 40, 8}, 6},  // g = 11/16
+    {{184, 16, 0}, 8},  // g = 12/16
+    {{96, 96, 0}, 0},  // g = 13/16
+    {{112, 112, 16}, 8},  // g = 14/16
+    {{128, 112, 16}, 4},  // g = 15/16
+    {{160, 32, 32}, 0},  // g = 1
 };
 
+// Every set passes all of its error on, and each weight fits the byte a tone
+// keeps it in.
+constexpr bool shapesFit() {
+    for (const ToneShape &k : kKeyShapes) {
+        if (k.w[0] + k.w[1] + k.w[2] > 256 || k.amp < 0 || k.amp > 256)
+            return false;
+        for (int w : k.w)
+            if (w < 0 || w > 255)
+                return false;
+    }
+    return true;
+}
+static_assert(shapesFit());
+
 ToneShape toneShape(double g) {
-    const double eighths = std::min(g, 1.0 - g) * 16; // s in eighths
-    const double at = std::clamp(eighths - 1, 0.0, 7.0);
-    const int k = std::min(int(at), 6);
+    const double at = std::clamp(g * (kKeys - 1), 0.0, double(kKeys - 1));
+    const int k = std::min(int(at), kKeys - 2);
     const double f = at - k;
     const ToneShape &a = kKeyShapes[k], &b = kKeyShapes[k + 1];
     ToneShape t;
