@@ -87,18 +87,24 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // end keys) and modulations of up to 1/8 of a step either way, then single
 // changes of 1/32 or 1/16 of a weight or of the modulation, kept where they
 // lowered the excess over the baseline summed over all those patches. Sets
-// that serve the highlights and shadows of a 1-bit or 2-bit plane (1/16,
-// 2/16, 14/16, 15/16 of full ink: g = 1/16, 2/16, 14/16, 15/16 and 3/16,
-// 6/16, 10/16, 13/16), where sparse dots line up into worms, were admitted
-// only with an isotropic texture. At g = 4/16 and 12/16 the sets put little below-behind
-// and settle into regular lattices, which come out lower against the
-// baseline than any isotropic set there. The end keys serve the 4-bit paired
-// plane's tones just off a level; sets sending 5/8 ahead came out lowest
-// there.
+// that serve tones whose dots (or gaps) are sparse, where dots line up into
+// worms, were admitted only with an isotropic texture: 1/16, 2/16, 14/16 and
+// 15/16 of full ink on a 1-bit plane (g = 1/16, 2/16, 14/16, 15/16), 1/16
+// and 15/16 on a 2-bit plane (g = 3/16, 13/16). At g = 4/16 and 12/16 the
+// sets put little below-behind and settle into regular lattices, which come
+// out lower against the baseline than any isotropic set there. At g = 6/16
+// and 10/16 the ordered matrix holds the tone to a regular lattice (rows of
+// every second pixel between rows of every fourth) and the diffusion spreads
+// what the tone differs from it by; no set with noise alone came below the
+// baseline there. A 2-bit plane at 2/16 and 14/16 of full ink, on these
+// keys, lays its dots on 3/8 of the pixels: too dense for worms. The end
+// keys serve the 4-bit paired plane's tones just off a level; sets sending
+// 5/8 ahead came out lowest there.
 // docs/tone.md has the measures.
 struct ToneShape {
-    int w[3];  // /256: to the next pixel, below behind, below ahead; below takes the rest
-    int amp;   // the threshold moves by up to amp / 512 of a step either way
+    int w[3];   // /256: to the next pixel, below behind, below ahead; below takes the rest
+    int amp;    // the threshold moves by up to amp / 512 of a step either way, by noise
+    int order = 0;  // ... and by up to order / 512 of a step, by the 8 x 8 ordered matrix
 };
 
 constexpr int kKeys = 17;
@@ -109,11 +115,11 @@ constexpr ToneShape kKeyShapes[kKeys] = {
     {{96, 96, 0}, 0},  // g = 3/16
     {{192, 16, 8}, 16},  // g = 4/16
     {{64, 40, 0}, 2},  // g = 5/16
-    {{96, 64, 0}, 6},  // g = 6/16
+    {{112, 48, 0}, 0, 128},  // g = 6/16
     {{96, 80, 0}, 4},  // g = 7/16
     {{104, 64, 0}, 16},  // g = 8/16
     {{96, 64, 0}, 2},  // g = 9/16
-    {{96, 72, 0}, 16},  // g = 10/16
+    {{112, 48, 0}, 0, 128},  // g = 10/16
     {{64, 40, 8}, 6},  // g = 11/16
     {{184, 16, 0}, 8},  // g = 12/16
     {{96, 96, 0}, 0},  // g = 13/16
@@ -126,7 +132,7 @@ constexpr ToneShape kKeyShapes[kKeys] = {
 // keeps it in.
 constexpr bool shapesFit() {
     for (const ToneShape &k : kKeyShapes) {
-        if (k.w[0] + k.w[1] + k.w[2] > 256 || k.amp < 0 || k.amp > 256)
+        if (k.w[0] + k.w[1] + k.w[2] > 256 || k.amp < 0 || k.amp > 256 || k.order < 0 || k.order > 256)
             return false;
         for (int w : k.w)
             if (w < 0 || w > 255)
@@ -145,6 +151,7 @@ ToneShape toneShape(double g) {
     for (int i = 0; i < 3; ++i)
         t.w[i] = int(std::lround(a.w[i] + (b.w[i] - a.w[i]) * f));
     t.amp = int(std::lround(a.amp + (b.amp - a.amp) * f));
+    t.order = int(std::lround(a.order + (b.order - a.order) * f));
     return t;
 }
 
@@ -156,6 +163,27 @@ inline int noiseAt(uint32_t x, uint32_t y, uint32_t plane) {
     h ^= h >> 12;
     return int(h >> 24) - 128;
 }
+
+// The 8 x 8 ordered-dither matrix, its ranks 0 .. 63 spread to -126 .. 126:
+// each rank's bits interleave the bits of x ^ y and y, so every 2 x 2, 4 x 4
+// and 8 x 8 tile holds its share of each range of thresholds.
+struct OrderMatrix {
+    int8_t v[8][8];
+};
+constexpr OrderMatrix makeOrderMatrix() {
+    OrderMatrix m{};
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            int rank = 0;
+            for (int b = 0; b < 3; ++b)
+                rank |= (((x >> b) ^ (y >> b)) & 1) << (5 - 2 * b) | ((y >> b) & 1) << (4 - 2 * b);
+            m.v[y][x] = int8_t(rank * 4 - 126);
+        }
+    return m;
+}
+constexpr OrderMatrix kOrder = makeOrderMatrix();
+static_assert(kOrder.v[0][0] == -126 && kOrder.v[1][1] == -126 + 4 * 16 && kOrder.v[0][1] == -126 + 4 * 32 &&
+              kOrder.v[1][0] == -126 + 4 * 48);
 
 // Takes a 16-bit sample to 8 bits, rounding.
 inline uint8_t to8(uint16_t v) { return uint8_t((uint32_t(v) * 255 + 32767) / 65535); }
@@ -268,6 +296,7 @@ RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, in
                     tone.mid = lad.ink[r] + step / 2;
                     tone.exact = t == lad.ink[r];
                     tone.amp = step * shape.amp / 256;
+                    tone.order = step * shape.order / 256;
                 }
             }
         }
@@ -428,6 +457,10 @@ void RowQuantiser::diffuse(int p) {
     const int dir = back ? -1 : 1;
     int x = back ? width_ - 1 : 0;
     const uint32_t plane = uint32_t(p);
+    // Each plane reads the ordered matrix at its own offset, so the lattices
+    // of different inks are shifted against each other, not dot on dot.
+    const int8_t *order = kOrder.v[(row_ + 5 * plane) & 7];
+    const int orderShift = leftOffset_ + 3 * p;
     for (int i = 0; i < width_; ++i, x += dir) {
         const int v0 = in[x];
         // Paper white and full ink print exactly and pass no error on, so
@@ -447,7 +480,8 @@ void RowQuantiser::diffuse(int p) {
         const int v = v0 * (kFullInk / 255) + e[x];
         int q = t.rung;
         if (v < lad.ink[q + 1] && v >= lad.ink[q]) {
-            q += v > t.mid + ((noiseAt(uint32_t(leftOffset_ + x), row_, plane) * t.amp) >> 8);
+            q += v > t.mid + ((noiseAt(uint32_t(leftOffset_ + x), row_, plane) * t.amp) >> 8) +
+                         ((order[(orderShift + x) & 7] * t.order) >> 8);
         } else {
             // Error carried in from a different tone has passed the rungs
             // that bracket this one: the nearest rung prints.

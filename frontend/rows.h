@@ -117,6 +117,7 @@ private:
         uint8_t w[3];      // weights /256 to the next pixel, the one below behind, the one below ahead; below gets the rest
         int32_t mid;       // threshold between rung and rung + 1
         int32_t amp;       // threshold modulation: ink units at noise 256 (the noise is -128 .. 127)
+        int32_t order;     // ordered threshold modulation: ink units at matrix value 256 (-126 .. 126)
     };
     std::vector<InkLadder> ladders_;
     std::vector<std::vector<Tone>> tones_;
