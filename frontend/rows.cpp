@@ -93,15 +93,14 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // and 15/16 on a 2-bit plane (g = 3/16, 13/16). At g = 4/16 and 12/16 the
 // sets put little below-behind and settle into regular lattices, which come
 // out lower against the baseline than any isotropic set there; an ordered
-// modulation of 1/16 of a step keeps the lattice in register, where it slipped
-// from patch to patch before. At g = 6/16
-// and 10/16 the ordered matrix holds the tone to a regular lattice (rows of
-// every second pixel between rows of every fourth) and the diffusion spreads
-// what the tone differs from it by; no set with noise alone came below the
-// baseline there. A 2-bit plane at 2/16 and 14/16 of full ink, on these
-// keys, lays its dots on 3/8 of the pixels: too dense for worms. The end
-// keys serve the 4-bit paired plane's tones just off a level; sets sending
-// 5/8 ahead came out lowest there.
+// modulation of 1/16 of a step keeps the lattice in register whatever error
+// the rows above leave. At g = 6/16 and 10/16 the ordered matrix holds the
+// tone to a regular lattice (rows of every second pixel between rows of
+// every fourth) and the diffusion spreads what the tone differs from it by;
+// no set with noise alone came below the baseline there. A 2-bit plane at
+// 2/16 and 14/16 of full ink, on these keys, lays its dots on 3/8 of the
+// pixels: too dense for worms. The end keys serve the 4-bit paired plane's
+// tones just off a level; sets sending 5/8 ahead came out lowest there.
 // docs/tone.md has the measures.
 struct ToneShape {
     int w[3];   // /256: to the next pixel, below behind, below ahead; below takes the rest
