@@ -156,6 +156,24 @@ ToneShape toneShape(double g) {
     return t;
 }
 
+// An ink code stands for every ink within half a code of it. Where the rung
+// below, the rung above, or the ordered matrix's lattice of the rung above on
+// a quarter, a half or three quarters of the pixels prints an ink in that
+// window (ties to the code above), the tone prints that pattern, exact and
+// free of the seams that diffusion puts where the code and the pattern
+// differ: returns the quarters of the pixels on the rung above, or -1 where
+// no pattern is within half a code and the tone is diffused. `above` is the
+// ink over the rung below, `step` the ink between the two rungs.
+int8_t latticeFor(int32_t above, int32_t step) {
+    constexpr int32_t half = kFullInk / 255 / 2;
+    for (int q = 0; q <= 4; ++q) {
+        const int32_t off = 4 * above - q * step;  // in quarters of an ink unit
+        if (off > -4 * half && off <= 4 * half)
+            return int8_t(q);
+    }
+    return -1;
+}
+
 // A deterministic noise in -128 .. 127 per pixel, row and plane.
 inline int noiseAt(uint32_t x, uint32_t y, uint32_t plane) {
     uint32_t h = x * 0x9E3779B1u ^ (y + 0x7F4A7C15u * plane) * 0x85EBCA77u;
@@ -295,7 +313,7 @@ RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, in
                     for (int i = 0; i < 3; ++i)
                         tone.w[i] = uint8_t(shape.w[i]);
                     tone.mid = lad.ink[r] + step / 2;
-                    tone.exact = t == lad.ink[r];
+                    tone.lattice = latticeFor(t - lad.ink[r], step);
                     tone.amp = step * shape.amp / 256;
                     tone.order = step * shape.order / 256;
                 }
@@ -471,11 +489,11 @@ void RowQuantiser::diffuse(int p) {
             continue;
         }
         const Tone &t = tones[v0];
-        // An ink that a rung prints exactly prints that rung and passes no
-        // error on, as paper white and full ink do: flat areas at such a
-        // tone are one level throughout.
-        if (t.exact) {
-            lv[x] = lad.level[t.rung];
+        // A tone a lattice prints within half a code prints that lattice and
+        // passes no error on, as paper white and full ink do: flat areas at
+        // such a tone are one level throughout, or a regular lattice of two.
+        if (t.lattice >= 0) {
+            lv[x] = lad.level[t.rung + (order[(orderShift + x) & 7] + 126 < t.lattice * 64)];
             continue;
         }
         const int v = v0 * (kFullInk / 255) + e[x];

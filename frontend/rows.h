@@ -113,7 +113,7 @@ private:
     // with the diffusion's weights and threshold modulation for that tone.
     struct Tone {
         uint8_t rung;      // ladder rung at or below the ink
-        bool exact;        // the rung prints the ink exactly
+        int8_t lattice;    // -1: diffused; else the quarters of the pixels on rung + 1 by the ordered matrix
         uint8_t w[3];      // weights /256 to the next pixel, the one below behind, the one below ahead; below gets the rest
         int32_t mid;       // threshold between rung and rung + 1
         int32_t amp;       // threshold modulation: ink units at noise 256 (the noise is -128 .. 127)
