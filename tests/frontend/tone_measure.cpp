@@ -272,10 +272,10 @@ Texture measureTexture(const std::vector<double> &ink, int size, double fullInk)
     return t;
 }
 
-TextureRun measureTextures(const ToneCase &c, qx316::Diffusion how, int size) {
+TextureRun measureTextures(const ToneCase &c, qx316::Diffusion how, int size, int shift) {
     TextureRun out;
     for (int k = 1; k < 16; ++k)
-        out.inks.push_back(int(std::lround(255.0 * k / 16)));
+        out.inks.push_back(int(std::lround(255.0 * k / 16)) + shift);
     std::vector<int> inks = out.inks;
     inks.push_back(255);
     const Patches p = printPatches(c, inks, size, 32, how);

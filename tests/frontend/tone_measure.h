@@ -74,11 +74,11 @@ constexpr int kBlock = 64;
 
 Texture measureTexture(const std::vector<double> &ink, int size, double fullInk);
 
-// Textures of the patches at 1/16, 2/16, ... 15/16 of full ink, one plane,
-// each size x size pixels. At 1024 (256 blocks) a tone's low-frequency energy
-// moves by a few per cent with the error the patch above leaves behind; at
-// 256 (16 blocks) it moved by up to a fifth, as much as the differences
-// between the diffusions at the mid-tones.
+// Textures of the patches at 1/16, 2/16, ... 15/16 of full ink, each moved
+// by `shift` codes, one plane, each size x size pixels. At 1024 (256 blocks)
+// a tone's low-frequency energy moves by a few per cent with the error the
+// patch above leaves behind; at 256 (16 blocks) it moved by up to a fifth,
+// as much as the differences between the diffusions at the mid-tones.
 struct TextureRun {
     bool ok = false;
     std::string error;
@@ -86,7 +86,7 @@ struct TextureRun {
     std::vector<Texture> textures;
 };
 
-TextureRun measureTextures(const ToneCase &c, qx316::Diffusion how, int size = 1024);
+TextureRun measureTextures(const ToneCase &c, qx316::Diffusion how, int size = 1024, int shift = 0);
 
 } // namespace qx316tone
 
