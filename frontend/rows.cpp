@@ -99,8 +99,8 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // every fourth) and the diffusion spreads what the tone differs from it by;
 // no set with noise alone came below the baseline there. A 2-bit plane at
 // 2/16 and 14/16 of full ink, on these keys, lays its dots on 3/8 of the
-// pixels: too dense for worms. The end keys serve the 4-bit paired plane's
-// tones just off a level; sets sending 5/8 ahead came out lowest there.
+// pixels: too dense for worms. The end keys serve tones just off a rung;
+// sets sending 5/8 ahead came out lowest there.
 // docs/tone.md has the measures.
 struct ToneShape {
     int w[3];   // /256: to the next pixel, below behind, below ahead; below takes the rest
