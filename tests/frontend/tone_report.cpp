@@ -71,8 +71,8 @@ int main(int argc, char **argv) {
         std::printf("\n");
     }
     // The sixteenths above are the tones the diffusion's sets were chosen
-    // on; every code from 9 to 248 shows how it does between them.
-    std::printf("## Texture at every code\n\nEvery ink code from 9 to 248 (the sixteenths shifted by -7 .. +8 codes), "
+    // on; every code from 9 to 247 shows how it does between them.
+    std::printf("## Texture at every code\n\nEvery ink code from 9 to 247 (the sixteenths shifted by -7 .. +8 codes; 136 twice), "
                 "512 x 512 patches: codes where the low-frequency energy is above Floyd-Steinberg's, the energy "
                 "summed over all codes against Floyd-Steinberg's, and the largest ratio.\n\n"
                 "| case | above | summed now / FS | worst now / FS (code) |\n|---|---:|---:|---:|\n");
