@@ -90,22 +90,16 @@ void orBytes(uint8_t *dst, const uint8_t *src, size_t n) {
 // that serve tones whose dots (or gaps) are sparse, where dots line up into
 // worms, were admitted only with an isotropic texture: 1/16, 2/16, 14/16 and
 // 15/16 of full ink on a 1-bit plane (g = 1/16, 2/16, 14/16, 15/16), 1/16
-// and 15/16 on a 2-bit plane (g = 3/16, 13/16). At g = 4/16 and 12/16 the
-// sets put little below-behind and settle into regular lattices, which come
-// out lower against the baseline than any isotropic set there; an ordered
-// modulation of 1/16 of a step keeps the lattice in register whatever error
-// the rows above leave. At g = 6/16 and 10/16 the ordered matrix holds the
-// tone to a regular lattice (rows of every second pixel between rows of
-// every fourth) and the diffusion spreads what the tone differs from it by;
-// no set with noise alone came below the baseline there. A 2-bit plane at
-// 2/16 and 14/16 of full ink, on these keys, lays its dots on 3/8 of the
-// pixels: too dense for worms. The end keys serve tones just off a rung;
-// sets sending 5/8 ahead came out lowest there.
-// docs/tone.md has the measures.
+// and 15/16 on a 2-bit plane (g = 3/16, 13/16). A tone at one of the ordered
+// matrix's patterns prints the pattern (latticeFor), so the keys at g = 4/16,
+// 6/16, 8/16, 10/16 and 12/16 serve the tones a few codes beside one; the
+// sets there were chosen on every code within 1/16 of the key on a 1-bit
+// and a 2-bit plane, where sets that hold a lattice break into seams. The
+// end keys serve tones just off a rung; sets sending 5/8 ahead came out
+// lowest there. docs/tone.md has the measures.
 struct ToneShape {
     int w[3];   // /256: to the next pixel, below behind, below ahead; below takes the rest
     int amp;    // the threshold moves by up to amp / 512 of a step either way, by noise
-    int order = 0;  // ... and by up to order / 512 of a step, by the 8 x 8 ordered matrix
 };
 
 constexpr int kKeys = 17;
@@ -114,15 +108,15 @@ constexpr ToneShape kKeyShapes[kKeys] = {
     {{128, 112, 16}, 2},  // g = 1/16
     {{112, 112, 16}, 8},  // g = 2/16
     {{96, 96, 0}, 0},  // g = 3/16
-    {{192, 16, 8}, 8, 32},  // g = 4/16
+    {{64, 48, 0}, 0},  // g = 4/16
     {{64, 48, 0}, 0},  // g = 5/16
-    {{112, 48, 0}, 0, 128},  // g = 6/16
+    {{104, 64, 0}, 8},  // g = 6/16
     {{96, 80, 0}, 4},  // g = 7/16
     {{104, 64, 0}, 16},  // g = 8/16
     {{96, 80, 0}, 4},  // g = 9/16
-    {{112, 48, 0}, 0, 128},  // g = 10/16
+    {{104, 64, 0}, 8},  // g = 10/16
     {{64, 56, 0}, 0},  // g = 11/16
-    {{192, 16, 8}, 0, 32},  // g = 12/16
+    {{64, 48, 0}, 0},  // g = 12/16
     {{96, 96, 0}, 0},  // g = 13/16
     {{112, 112, 16}, 8},  // g = 14/16
     {{128, 112, 16}, 4},  // g = 15/16
@@ -133,7 +127,7 @@ constexpr ToneShape kKeyShapes[kKeys] = {
 // keeps it in.
 constexpr bool shapesFit() {
     for (const ToneShape &k : kKeyShapes) {
-        if (k.w[0] + k.w[1] + k.w[2] > 256 || k.amp < 0 || k.amp > 256 || k.order < 0 || k.order > 256)
+        if (k.w[0] + k.w[1] + k.w[2] > 256 || k.amp < 0 || k.amp > 256)
             return false;
         for (int w : k.w)
             if (w < 0 || w > 255)
@@ -152,23 +146,24 @@ ToneShape toneShape(double g) {
     for (int i = 0; i < 3; ++i)
         t.w[i] = int(std::lround(a.w[i] + (b.w[i] - a.w[i]) * f));
     t.amp = int(std::lround(a.amp + (b.amp - a.amp) * f));
-    t.order = int(std::lround(a.order + (b.order - a.order) * f));
     return t;
 }
 
 // An ink code stands for every ink within half a code of it. Where the rung
-// below, the rung above, or the ordered matrix's lattice of the rung above on
-// a quarter, a half or three quarters of the pixels prints an ink in that
-// window (ties to the code above), the tone prints that pattern, exact and
-// free of the seams that diffusion puts where the code and the pattern
-// differ: returns the quarters of the pixels on the rung above, or -1 where
-// no pattern is within half a code and the tone is diffused. `above` is the
-// ink over the rung below, `step` the ink between the two rungs.
+// below, the rung above, or the ordered matrix's pattern of the rung above
+// on 2 to 6 eighths of the pixels prints an ink in that window (ties to the
+// code above), the tone prints that pattern, exact and free of the seams
+// that diffusion puts where the code and the pattern differ: returns the
+// eighths of the pixels on the rung above, or -1 where no pattern is within
+// half a code and the tone is diffused. The patterns on 1/8 and 7/8 are
+// sparse dots (or gaps) on a regular grid, which shows in a highlight; those
+// tones stay diffused. `above` is the ink over the rung below, `step` the
+// ink between the two rungs.
 int8_t latticeFor(int32_t above, int32_t step) {
     constexpr int32_t half = kFullInk / 255 / 2;
-    for (int q = 0; q <= 4; ++q) {
-        const int32_t off = 4 * above - q * step;  // in quarters of an ink unit
-        if (off > -4 * half && off <= 4 * half)
+    for (int q = 0; q <= 8; ++q) {
+        const int32_t off = 8 * above - q * step;  // in eighths of an ink unit
+        if (q != 1 && q != 7 && off > -8 * half && off <= 8 * half)
             return int8_t(q);
     }
     return -1;
@@ -183,11 +178,12 @@ inline int noiseAt(uint32_t x, uint32_t y, uint32_t plane) {
     return int(h >> 24) - 128;
 }
 
-// The 8 x 8 ordered-dither matrix, its ranks 0 .. 63 spread to -126 .. 126:
-// each rank's bits interleave the bits of x ^ y and y, so every 2 x 2, 4 x 4
-// and 8 x 8 tile holds its share of each range of thresholds.
+// The 8 x 8 ordered-dither matrix, ranks 0 .. 63: each rank's bits
+// interleave the bits of x ^ y and y, so every 2 x 2, 4 x 4 and 8 x 8 tile
+// holds its share of each range of ranks, and the pixels of rank below 8q
+// form a pattern repeating every 4 pixels (every 2 for even q).
 struct OrderMatrix {
-    int8_t v[8][8];
+    uint8_t rank[8][8];
 };
 constexpr OrderMatrix makeOrderMatrix() {
     OrderMatrix m{};
@@ -196,13 +192,12 @@ constexpr OrderMatrix makeOrderMatrix() {
             int rank = 0;
             for (int b = 0; b < 3; ++b)
                 rank |= (((x >> b) ^ (y >> b)) & 1) << (5 - 2 * b) | ((y >> b) & 1) << (4 - 2 * b);
-            m.v[y][x] = int8_t(rank * 4 - 126);
+            m.rank[y][x] = uint8_t(rank);
         }
     return m;
 }
 constexpr OrderMatrix kOrder = makeOrderMatrix();
-static_assert(kOrder.v[0][0] == -126 && kOrder.v[1][1] == -126 + 4 * 16 && kOrder.v[0][1] == -126 + 4 * 32 &&
-              kOrder.v[1][0] == -126 + 4 * 48);
+static_assert(kOrder.rank[0][0] == 0 && kOrder.rank[1][1] == 16 && kOrder.rank[0][1] == 32 && kOrder.rank[1][0] == 48);
 
 // Takes a 16-bit sample to 8 bits, rounding.
 inline uint8_t to8(uint16_t v) { return uint8_t((uint32_t(v) * 255 + 32767) / 65535); }
@@ -315,7 +310,6 @@ RowQuantiser::RowQuantiser(const ModeInfo &mode, RowFormat format, int width, in
                     tone.mid = lad.ink[r] + step / 2;
                     tone.lattice = latticeFor(t - lad.ink[r], step);
                     tone.amp = step * shape.amp / 256;
-                    tone.order = step * shape.order / 256;
                 }
             }
         }
@@ -478,7 +472,7 @@ void RowQuantiser::diffuse(int p) {
     const uint32_t plane = uint32_t(p);
     // Each plane reads the ordered matrix at its own offset, so the lattices
     // of different inks are shifted against each other, not dot on dot.
-    const int8_t *order = kOrder.v[(row_ + 5 * plane) & 7];
+    const uint8_t *order = kOrder.rank[(row_ + 5 * plane) & 7];
     const int orderShift = leftOffset_ + 3 * p;
     for (int i = 0; i < width_; ++i, x += dir) {
         const int v0 = in[x];
@@ -493,14 +487,13 @@ void RowQuantiser::diffuse(int p) {
         // passes no error on, as paper white and full ink do: flat areas at
         // such a tone are one level throughout, or a regular lattice of two.
         if (t.lattice >= 0) {
-            lv[x] = lad.level[t.rung + (order[(orderShift + x) & 7] + 126 < t.lattice * 64)];
+            lv[x] = lad.level[t.rung + (order[(orderShift + x) & 7] < t.lattice * 8)];
             continue;
         }
         const int v = v0 * (kFullInk / 255) + e[x];
         int q = t.rung;
         if (v < lad.ink[q + 1] && v >= lad.ink[q]) {
-            q += v > t.mid + ((noiseAt(uint32_t(leftOffset_ + x), row_, plane) * t.amp) >> 8) +
-                         ((order[(orderShift + x) & 7] * t.order) >> 8);
+            q += v > t.mid + ((noiseAt(uint32_t(leftOffset_ + x), row_, plane) * t.amp) >> 8);
         } else {
             // Error carried in from a different tone has passed the rungs
             // that bracket this one: the nearest rung prints.

@@ -64,8 +64,8 @@ public:
     // row as it stands (1-bit, no left offset, clean padding bits) is not
     // copied: line() then points into the row itself.
     // A converter, when given, separates gray and RGB rows in colour modes
-    // (the quantiser's own separation serves black-only modes and CMYK rows);
-    // it must outlive the quantiser.
+    // (the quantiser's own separation serves black-only modes and CMYK rows).
+    // The mode and the converter must outlive the quantiser.
     RowQuantiser(const ModeInfo &mode, RowFormat format, int width, int leftOffset, bool fillAll = true,
                  Diffusion diffusion = Diffusion::BlueNoise, const InkConverter *converter = nullptr);
     // Quantises one row (rowBytes(format, width) bytes); returns false when
@@ -113,11 +113,10 @@ private:
     // with the diffusion's weights and threshold modulation for that tone.
     struct Tone {
         uint8_t rung;      // ladder rung at or below the ink
-        int8_t lattice;    // -1: diffused; else the quarters of the pixels on rung + 1 by the ordered matrix
+        int8_t lattice;    // -1: diffused; else the eighths of the pixels on rung + 1 by the ordered matrix
         uint8_t w[3];      // weights /256 to the next pixel, the one below behind, the one below ahead; below gets the rest
         int32_t mid;       // threshold between rung and rung + 1
         int32_t amp;       // threshold modulation: ink units at noise 256 (the noise is -128 .. 127)
-        int32_t order;     // ordered threshold modulation: ink units at matrix value 256 (-126 .. 126)
     };
     std::vector<InkLadder> ladders_;
     std::vector<std::vector<Tone>> tones_;

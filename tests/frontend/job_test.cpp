@@ -335,19 +335,21 @@ TEST(Quantise, WhiteStaysBlankAndOnlyLadderLevelsPrint) {
     }
 }
 
-// An ink code within half a code of a rung, or of a lattice of two rungs on
-// a quarter, half or three quarters of the pixels, prints that pattern,
-// repeating every 2 pixels each way; the codes beside it are diffused.
+// An ink code within half a code of a rung, or of the ordered matrix's
+// pattern of two rungs on 2 to 6 eighths of the pixels, prints that pattern,
+// repeating every 4 pixels each way; the codes beside it are diffused.
 TEST(Quantise, CodesAtALatticePrintIt) {
-    struct Case { const char *name; qx316::PrintOptions opt; int plane, ink, quarters; };  // -1: diffused
+    struct Case { const char *name; qx316::PrintOptions opt; int plane, ink, eighths; };  // -1: diffused
     const Case cases[] = {
-        {"1-bit", opts(3, 0), 0, 64, 1},       {"1-bit", opts(3, 0), 0, 128, 2},  {"1-bit", opts(3, 0), 0, 127, -1},
-        {"1-bit", opts(3, 0), 0, 129, -1},     {"4-bit pairs", opts(5, 0), 2, 32, 0},
-        {"4-bit pairs", opts(5, 0), 2, 34, -1}, {"4-bit type 2", opts(10, 18), 0, 175, 3},
+        {"1-bit", opts(3, 0), 0, 64, 2},        {"1-bit", opts(3, 0), 0, 96, 3},   {"1-bit", opts(3, 0), 0, 128, 4},
+        {"1-bit", opts(3, 0), 0, 127, -1},      {"1-bit", opts(3, 0), 0, 129, -1},
+        {"4-bit pairs", opts(5, 0), 2, 32, 0},  {"4-bit pairs", opts(5, 0), 2, 34, -1},
+        {"4-bit type 2", opts(10, 18), 0, 175, 6},
     };
     const int w = 128, h = 64;
     for (const Case &c : cases) {
-        qx316::RowQuantiser r(qx316::queryMode(c.opt), qx316::RowFormat::Cmyk8, w, 0);
+        const qx316::ModeInfo m = qx316::queryMode(c.opt);  // the quantiser keeps a reference
+        qx316::RowQuantiser r(m, qx316::RowFormat::Cmyk8, w, 0);
         Bytes row(size_t(w) * 4, uint8_t(c.ink));  // C, M and Y alike, no K
         for (int x = 0; x < w; ++x)
             row[size_t(x) * 4 + 3] = 0;
@@ -361,12 +363,12 @@ TEST(Quantise, CodesAtALatticePrintIt) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 above += lv[size_t(y)][size_t(x)] == hi;
-                breaks += lv[size_t(y)][size_t(x)] != lv[size_t(y) % 2][size_t(x) % 2];
+                breaks += lv[size_t(y)][size_t(x)] != lv[size_t(y) % 4][size_t(x) % 4];
             }
         const std::string at = std::string(c.name) + " ink " + std::to_string(c.ink);
-        EXPECT_EQ(breaks == 0, c.quarters >= 0) << at;
-        if (c.quarters >= 0) {
-            EXPECT_EQ(above, c.quarters ? w * h * c.quarters / 4 : w * h) << at;
+        EXPECT_EQ(breaks == 0, c.eighths >= 0) << at;
+        if (c.eighths >= 0) {
+            EXPECT_EQ(above, c.eighths ? w * h * c.eighths / 8 : w * h) << at;
         }
     }
 }
