@@ -470,7 +470,7 @@ void RowQuantiser::diffuse(int p) {
     const int dir = back ? -1 : 1;
     int x = back ? width_ - 1 : 0;
     const uint32_t plane = uint32_t(p);
-    // Each plane reads the ordered matrix at its own offset, so the lattices
+    // Each plane reads the ordered matrix at its own offset, so the patterns
     // of different inks are shifted against each other, not dot on dot.
     const uint8_t *order = kOrder.rank[(row_ + 5 * plane) & 7];
     const int orderShift = leftOffset_ + 3 * p;
@@ -483,9 +483,10 @@ void RowQuantiser::diffuse(int p) {
             continue;
         }
         const Tone &t = tones[v0];
-        // A tone a lattice prints within half a code prints that lattice and
-        // passes no error on, as paper white and full ink do: flat areas at
-        // such a tone are one level throughout, or a regular lattice of two.
+        // A tone that a level or a pattern of two prints within half a code
+        // prints it and passes no error on, as paper white and full ink do:
+        // flat areas at such a tone are one level throughout, or a perfect
+        // pattern of two.
         if (t.lattice >= 0) {
             lv[x] = lad.level[t.rung + (order[(orderShift + x) & 7] < t.lattice * 8)];
             continue;
